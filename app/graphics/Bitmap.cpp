@@ -1,0 +1,45 @@
+#include "Bitmap.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace Graphics {
+
+namespace {
+
+std::size_t PixelCount(std::int32_t width, std::int32_t height)
+{
+    if (width < 0 || height < 0) {
+        throw std::invalid_argument("a bitmap's width and height cannot be negative");
+    }
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+}
+
+} // namespace
+
+Bitmap::Bitmap(std::int32_t width, std::int32_t height, Pixel fill)
+    : width_(width), height_(height), pixels_(PixelCount(width, height), fill)
+{
+}
+
+void Bitmap::Resize(std::int32_t width, std::int32_t height, Pixel fill)
+{
+    if (width == width_ && height == height_) {
+        return;
+    }
+    Bitmap resized(width, height, fill);
+    const std::int32_t keptWidth = std::min(width, width_);
+    const std::int32_t keptHeight = std::min(height, height_);
+    for (std::int32_t y = 0; y < keptHeight; ++y) {
+        std::copy_n(Row(y), keptWidth, resized.Row(y));
+    }
+    *this = std::move(resized);
+}
+
+Rect Rect::Intersect(const Rect& other) const
+{
+    return {std::max(left, other.left), std::max(top, other.top), std::min(right, other.right),
+            std::min(bottom, other.bottom)};
+}
+
+} // namespace Graphics

@@ -1,0 +1,107 @@
+// Stand-ins for the VCL Graphics unit's TBitmap, TCanvas and TFont, with
+// exactly the behaviour a program that stamps images and prints labels
+// relies on, drawing into a Bitmap in memory.
+#pragma once
+
+#include "Bitmap.h"
+#include "Gdi.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+namespace Graphics {
+
+enum class TFontStyle { fsBold, fsItalic, fsUnderline, fsStrikeOut };
+
+// A set of TFontStyle, the way the VCL's Set template builds one: `TFontStyles() << TFontStyle::fsBold`.
+class TFontStyles {
+public:
+    TFontStyles() = default;
+    TFontStyles(std::initializer_list<TFontStyle> styles);
+
+    TFontStyles& operator<<(TFontStyle style);
+    bool Contains(TFontStyle style) const;
+    bool operator==(const TFontStyles&) const = default;
+
+private:
+    std::uint8_t members_ = 0;
+};
+
+// There is one font, so every name selects it, as the Windows font mapper
+// falls back to the nearest face for a name it lacks. The name is kept as
+// given. Bold is drawn the way Windows emboldens a raster font with no bold
+// face; italic, underline and strike-out are kept in the style but not drawn.
+class TFont {
+public:
+    void SetName(const std::string& name) { name_ = name; }
+    const std::string& GetName() const { return name_; }
+    void SetStyle(TFontStyles style) { style_ = style; }
+    TFontStyles GetStyle() const { return style_; }
+    void SetColor(Pixel color) { color_ = color; }
+    Pixel GetColor() const { return color_; }
+
+private:
+    std::string name_ = "FixedSys";
+    TFontStyles style_;
+    Pixel color_ = Black;
+};
+
+class TBitmap;
+
+class TCanvas {
+public:
+    explicit TCanvas(Bitmap& target) : target_(target) {}
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
+
+    TFont* GetFont() { return &font_; }
+    HDC GetHandle() { return &context_; }
+
+    // Copies the graphic's colours at its own size, top-left at (x, y),
+    // clipped to the target. Nothing of the graphic is transparent.
+    void Draw(std::int32_t x, std::int32_t y, const TBitmap* graphic);
+
+    // Top-left of the first character cell at (x, y). In OPAQUE mode each
+    // cell is first filled with the background colour; in TRANSPARENT mode
+    // only the glyphs' ink is painted.
+    void TextOut(std::int32_t x, std::int32_t y, const std::string& text);
+
+    // How far one character advances: a bold raster glyph is one pixel wider.
+    std::int32_t CharacterAdvance() const;
+
+private:
+    Bitmap& target_;
+    TFont font_;
+    DeviceContext context_;
+};
+
+class TBitmap {
+public:
+    TBitmap();
+    ~TBitmap();
+    TBitmap(const TBitmap&) = delete;
+    TBitmap& operator=(const TBitmap&) = delete;
+
+    // Failures name the file: "key.bmp: BMP ...".
+    void LoadFromFile(const std::string& path);
+    void SaveToFile(const std::string& path) const;
+
+    std::int32_t GetWidth() const { return image_.Width(); }
+    std::int32_t GetHeight() const { return image_.Height(); }
+    // Resizing keeps what the old and new sizes share; new pixels are white.
+    void SetWidth(std::int32_t width);
+    void SetHeight(std::int32_t height);
+
+    TCanvas* GetCanvas();
+
+    const Bitmap& Image() const { return image_; }
+
+private:
+    // Loading and resizing assign to this one object, which the canvas draws on.
+    Bitmap image_;
+    std::unique_ptr<TCanvas> canvas_;
+};
+
+} // namespace Graphics
