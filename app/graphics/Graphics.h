@@ -96,6 +96,9 @@ public:
 
     TCanvas* GetCanvas();
 
+    // Row y's pixels, top row 0, for direct access as with the VCL's ScanLine.
+    Pixel* ScanLine(std::int32_t y) { return image_.Row(y); }
+
     const Bitmap& Image() const { return image_; }
 
 private:
