@@ -449,7 +449,7 @@ Bitmap DecodeUncompressed(std::span<const std::uint8_t> data, const Header& head
     if (stride * (height - 1) > available || lastRowBytes > available - stride * (height - 1)) {
         Fail(ImageErrorKind::Truncated,
              "BMP pixel data is truncated: " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
-                 std::to_string(header.bitCount) + " bits need " + std::to_string(stride * (height - 1) + lastRowBytes) +
+                 std::to_string(header.bitCount) + " bits per pixel need " + std::to_string(stride * (height - 1) + lastRowBytes) +
                  " bytes from offset " + std::to_string(header.pixelOffset) + ", the file holds " +
                  std::to_string(available));
     }
