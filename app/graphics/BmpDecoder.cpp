@@ -149,7 +149,7 @@ private:
 
     std::uint8_t Scale(std::uint64_t v) const
     {
-        return max_ == 0 ? 0 : static_cast<std::uint8_t>((v * 255 + max_ / 2) / max_);
+        return max_ == 0 ? std::uint8_t{0} : static_cast<std::uint8_t>((v * 255 + max_ / 2) / max_);
     }
 
     std::uint32_t mask_ = 0;
