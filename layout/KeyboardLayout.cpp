@@ -3,19 +3,11 @@
 namespace KeyboardLayout {
 
 const char* const KeyRows[RowCount + 1] = {
-    "1234567890-^\\",
-    "QWERTYUIOP@[",
-    "ASDFGHJKL;:]",
-    "ZXCVBNM,./\\",
-    nullptr,
+    "1234567890-^\\", "QWERTYUIOP@[", "ASDFGHJKL;:]", "ZXCVBNM,./\\", nullptr,
 };
 
 const char* const KeyKinds[RowCount + 1] = {
-    "0000000000000",
-    "111111111100",
-    "111111111000",
-    "11111110000",
-    nullptr,
+    "0000000000000", "111111111100", "111111111000", "11111110000", nullptr,
 };
 
 const float RowStagger[RowCount] = {0.0F, 0.5F, 0.75F, 1.2F};
@@ -35,8 +27,8 @@ std::vector<KeyPlacement> PlaceKeys(std::int32_t keyWidth, std::int32_t keyHeigh
         for (int column = 0; KeyRows[row][column] != '\0'; ++column) {
             const LabelOffset offset = LabelOffsets[KeyKinds[row][column] - '0'];
             placements.push_back({static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
-                                  static_cast<std::int32_t>(x + offset.dx),
-                                  static_cast<std::int32_t>(y + offset.dy), KeyRows[row][column]});
+                                  static_cast<std::int32_t>(x + offset.dx), static_cast<std::int32_t>(y + offset.dy),
+                                  KeyRows[row][column]});
             x += keyWidth;
         }
         y += keyHeight;

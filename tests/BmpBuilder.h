@@ -26,10 +26,10 @@ struct BmpBuilder {
     std::uint16_t bitCount = 24;
     std::uint32_t compression = 0;
     std::uint32_t clrUsed = 0;
-    std::vector<std::uint32_t> masks;                // in the header from 52 bytes on, after it at 40
+    std::vector<std::uint32_t> masks;                 // in the header from 52 bytes on, after it at 40
     std::vector<std::array<std::uint8_t, 3>> palette; // blue, green, red
-    std::uint32_t gap = 0;                           // bytes between palette and pixels
-    std::optional<std::uint32_t> offBits;            // overrides the computed bfOffBits
+    std::uint32_t gap = 0;                            // bytes between palette and pixels
+    std::optional<std::uint32_t> offBits;             // overrides the computed bfOffBits
     Bytes pixels;
 
     Bytes Build() const

@@ -241,17 +241,17 @@ TEST(DecodeRle, Rle8RunsAbsoluteRunsDeltasAndUnsetPixels)
     BmpBuilder bmp = Paletted(8, 6, 3, {});
     bmp.compression = 1;
     bmp.pixels = {
-        2, 1,          // two green
+        2, 1,             // two green
         0, 3, 2, 3, 1, 0, // absolute run of three, padded to an even length
-        0, 0,          // end of line: the sixth pixel stays unset
-        0, 2, 2, 1,    // delta: two right, one row up
-        9, 2,          // nine blue, clipped at the row's end
-        0, 1,          // end of bitmap
+        0, 0,             // end of line: the sixth pixel stays unset
+        0, 2, 2, 1,       // delta: two right, one row up
+        9, 2,             // nine blue, clipped at the row's end
+        0, 1,             // end of bitmap
     };
     // Unset pixels are palette colour 0 (red). Row order is bottom up.
-    ExpectPixels(Decode(bmp), {{Red, Red, Blue, Blue, Blue, Blue},
-                               {Red, Red, Red, Red, Red, Red},
-                               {Green, Green, Blue, White, Green, Red}});
+    ExpectPixels(
+        Decode(bmp),
+        {{Red, Red, Blue, Blue, Blue, Blue}, {Red, Red, Red, Red, Red, Red}, {Green, Green, Blue, White, Green, Red}});
 }
 
 TEST(DecodeRle, Rle4AlternatesNibblesAndPadsOddAbsoluteRuns)
@@ -259,9 +259,9 @@ TEST(DecodeRle, Rle4AlternatesNibblesAndPadsOddAbsoluteRuns)
     BmpBuilder bmp = Paletted(4, 5, 2, {});
     bmp.compression = 2;
     bmp.pixels = {
-        5, 0x12,          // green blue green blue green
-        0, 0,             // end of line
-        0, 3, 0x30, 0x20, // absolute run of three nibbles in two bytes: white red blue
+        5, 0x12,             // green blue green blue green
+        0, 0,                // end of line
+        0, 3,    0x30, 0x20, // absolute run of three nibbles in two bytes: white red blue
         0, 1,
     };
     ExpectPixels(Decode(bmp), {{White, Red, Blue, Red, Red}, {Green, Blue, Green, Blue, Green}});

@@ -54,8 +54,7 @@ BmpBuilder Fields16()
     return bmp;
 }
 
-template <typename Change>
-std::function<Bytes()> With(BmpBuilder bmp, Change change)
+template <typename Change> std::function<Bytes()> With(BmpBuilder bmp, Change change)
 {
     return [bmp, change]() mutable {
         change(bmp);
@@ -63,12 +62,12 @@ std::function<Bytes()> With(BmpBuilder bmp, Change change)
     };
 }
 
-std::function<Bytes()> Raw(Bytes bytes)
+std::function<Bytes()> Raw(const Bytes& bytes)
 {
     return [bytes] { return bytes; };
 }
 
-std::function<Bytes()> Cut(BmpBuilder bmp, std::size_t length)
+std::function<Bytes()> Cut(const BmpBuilder& bmp, std::size_t length)
 {
     return [bmp, length] {
         Bytes bytes = bmp.Build();
@@ -98,26 +97,35 @@ const Malformed Cases[] = {
      "7 bits per pixel"},
     {"rle8 at 4 bits", With(Valid8(), [](BmpBuilder& b) { b.compression = 1, b.bitCount = 4; }),
      ImageErrorKind::Unsupported, "4 bits per pixel and BI_RLE8"},
-    {"bitfields at 24 bits", With(Valid24(), [](BmpBuilder& b) { b.compression = 3, b.masks = {1, 2, 4}; }),
+    {"bitfields at 24 bits",
+     With(Valid24(),
+          [](BmpBuilder& b) {
+              b.compression = 3, b.masks = {1, 2, 4};
+          }),
      ImageErrorKind::Unsupported, "BI_BITFIELDS"},
-    {"jpeg inside", With(Valid24(), [](BmpBuilder& b) { b.compression = 4; }), ImageErrorKind::Unsupported,
-     "BI_JPEG"},
+    {"jpeg inside", With(Valid24(), [](BmpBuilder& b) { b.compression = 4; }), ImageErrorKind::Unsupported, "BI_JPEG"},
     {"png inside", With(Valid24(), [](BmpBuilder& b) { b.compression = 5; }), ImageErrorKind::Unsupported, "BI_PNG"},
     {"os/2 huffman", With(Valid8(), [](BmpBuilder& b) { b.headerSize = 64, b.compression = 3, b.bitCount = 1; }),
      ImageErrorKind::Unsupported, "Huffman 1D"},
     {"unknown compression", With(Valid24(), [](BmpBuilder& b) { b.compression = 99; }), ImageErrorKind::Unsupported,
      "compression 99"},
-    {"top-down rle", With(Valid8(), [](BmpBuilder& b) { b.compression = 1, b.height = -2; }),
-     ImageErrorKind::BadHeader, "top-down"},
+    {"top-down rle", With(Valid8(), [](BmpBuilder& b) { b.compression = 1, b.height = -2; }), ImageErrorKind::BadHeader,
+     "top-down"},
     {"too many pixels", With(Valid24(), [](BmpBuilder& b) { b.width = 30000, b.height = 30000; }),
      ImageErrorKind::TooLarge, "30000 x 30000"},
     {"huge rle", With(Valid8(), [](BmpBuilder& b) { b.compression = 1, b.width = 1 << 20, b.height = 1 << 20; }),
      ImageErrorKind::TooLarge, "1048576"},
     {"non-contiguous mask",
-     With(Valid24(), [](BmpBuilder& b) { b.bitCount = 16, b.compression = 3, b.masks = {0x7C00, 0x0303, 0x001F}; }),
+     With(Valid24(),
+          [](BmpBuilder& b) {
+              b.bitCount = 16, b.compression = 3, b.masks = {0x7C00, 0x0303, 0x001F};
+          }),
      ImageErrorKind::Unsupported, "green mask 0x00000303"},
     {"mask beyond pixel",
-     With(Valid24(), [](BmpBuilder& b) { b.bitCount = 16, b.compression = 3, b.masks = {0xFF0000, 0xFF00, 0xFF}; }),
+     With(Valid24(),
+          [](BmpBuilder& b) {
+              b.bitCount = 16, b.compression = 3, b.masks = {0xFF0000, 0xFF00, 0xFF};
+          }),
      ImageErrorKind::BadHeader, "red mask 0x00FF0000"},
     {"masks cut", Cut(Fields16(), 60), ImageErrorKind::Truncated, "masks"},
     {"offset past end", With(Valid24(), [](BmpBuilder& b) { b.offBits = 5000; }), ImageErrorKind::Truncated,
@@ -127,7 +135,11 @@ const Malformed Cases[] = {
     {"no palette room", With(Valid8(), [](BmpBuilder& b) { b.palette.clear(); }), ImageErrorKind::BadHeader,
      "colour palette"},
     {"pixels cut", Cut(Valid24(), 54 + 10), ImageErrorKind::Truncated, "pixel data is truncated"},
-    {"rle without end", With(Valid8(), [](BmpBuilder& b) { b.compression = 1, b.pixels = {1, 1, 0, 0}; }),
+    {"rle without end",
+     With(Valid8(),
+          [](BmpBuilder& b) {
+              b.compression = 1, b.pixels = {1, 1, 0, 0};
+          }),
      ImageErrorKind::Truncated, "end-of-bitmap"},
     {"os/2 array of icons", Raw({'B', 'A', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'C', 'I', 0, 0}),
      ImageErrorKind::Unsupported, "bitmap array"},

@@ -95,7 +95,8 @@ std::string Compare(const Bitmap& bitmap, const Reference& reference, int tolera
         for (std::int32_t x = 0; x < bitmap.Width(); ++x) {
             const std::uint8_t* sample =
                 reference.samples.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(reference.width) +
-                                            static_cast<std::size_t>(x)) * depth;
+                                            static_cast<std::size_t>(x)) *
+                                               depth;
             if (depth == 4 && sample[3] == 0) {
                 continue; // transparent in the reference: any colour will do
             }
@@ -142,13 +143,12 @@ TEST(BmpSuite, EveryFileHasTheExpectedOutcome)
         std::string differences;
         bool any = false;
         for (const std::string& name : expectation.references) {
-            const std::string difference =
-                Compare(bitmap, ReadPam(Suite / "ref-pam" / name), expectation.tolerance);
+            const std::string difference = Compare(bitmap, ReadPam(Suite / "ref-pam" / name), expectation.tolerance);
             if (difference.empty()) {
                 any = true;
                 break;
             }
-            differences += name + ": " + difference + "; ";
+            differences.append(name).append(": ").append(difference).append("; ");
         }
         matched += any ? 1 : 0;
         std::printf("%-24s %s\n", expectation.file.c_str(), any ? "matches" : ("differs: " + differences).c_str());

@@ -83,10 +83,10 @@ TEST(TCanvasDraw, CopiesTheImageClippedAtEveryEdge)
         for (int py = 0; py < 15; ++py) {
             for (int px = 0; px < 20; ++px) {
                 const bool covered = px >= x && px < x + 6 && py >= y && py < y + 5;
-                const Pixel want = covered ? Pixel{static_cast<std::uint8_t>(px - x), static_cast<std::uint8_t>(py - y), 7}
-                                           : Teal;
-                ASSERT_EQ(picture->ScanLine(py)[px], want) << "key at (" << x << ", " << y << "), pixel (" << px << ", "
-                                                           << py << ")";
+                const Pixel want =
+                    covered ? Pixel{static_cast<std::uint8_t>(px - x), static_cast<std::uint8_t>(py - y), 7} : Teal;
+                ASSERT_EQ(picture->ScanLine(py)[px], want)
+                    << "key at (" << x << ", " << y << "), pixel (" << px << ", " << py << ")";
             }
         }
     }

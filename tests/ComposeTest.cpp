@@ -93,8 +93,8 @@ BmpBuilder KeyCap(std::int32_t width, std::int32_t height, std::uint16_t bitCoun
 TEST(ComposeKeyboardPicture, StampsEveryKeyAndLabelForKeysOfManySizes)
 {
     // Ordinary, odd, tiny, overhanging the picture, and larger than the picture.
-    const std::tuple<std::int32_t, std::int32_t, std::uint16_t> keys[] = {
-        {40, 32, 24}, {41, 17, 8}, {1, 1, 24}, {25, 90, 8}, {60, 100, 24}, {700, 400, 24}};
+    const std::tuple<std::int32_t, std::int32_t, std::uint16_t> keys[] = {{40, 32, 24}, {41, 17, 8},   {1, 1, 24},
+                                                                          {25, 90, 8},  {60, 100, 24}, {700, 400, 24}};
     for (const auto& [width, height, bitCount] : keys) {
         TestFolder folder;
         const Bytes keyFile = KeyCap(width, height, bitCount).Build();

@@ -29,8 +29,7 @@ RunResult RunTool(const TestFolder& folder, const std::vector<std::string>& argu
     if (child == 0) {
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
-            ::chdir(folder.Path().c_str()) != 0) {
+        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(folder.Path().c_str()) != 0) {
             std::_Exit(127);
         }
         std::vector<char*> argv{const_cast<char*>(KEYBOARD_PICTURE_EXE)};
@@ -74,7 +73,8 @@ void ExpectOneLineError(const RunResult& run, const std::string& start)
 
 TEST(EndToEnd, DrawsTheExampleExactlyAndSilentlyWhateverTheArguments)
 {
-    const Bytes expected = TestFolder::ReadFile(std::filesystem::path(SOURCE_DIR) / "tests" / "data" / "example-zzOut.bmp");
+    const Bytes expected =
+        TestFolder::ReadFile(std::filesystem::path(SOURCE_DIR) / "tests" / "data" / "example-zzOut.bmp");
     ASSERT_EQ(expected.size(), 662254U);
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{}, {"--help"}, {"-o", "elsewhere.bmp", "key.bmp"}}) {

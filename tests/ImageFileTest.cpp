@@ -1,8 +1,8 @@
 // Reading refuses what is not a regular file without blocking; writing
 // replaces the target whole or not at all.
+#include "ImageFile.h"
 #include "BmpBuilder.h"
 #include "ImageError.h"
-#include "ImageFile.h"
 #include "TestFolder.h"
 
 #include <gtest/gtest.h>

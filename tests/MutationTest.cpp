@@ -16,7 +16,8 @@ std::string Outcome(const TestSupport::Bytes& bytes)
         const Graphics::Bitmap bitmap = Graphics::DecodeBmp(bytes);
         const auto pixels = static_cast<std::uint64_t>(bitmap.Width()) * static_cast<std::uint64_t>(bitmap.Height());
         if (bitmap.Width() <= 0 || bitmap.Height() <= 0 || pixels > Graphics::MaxPixelCount) {
-            return "decoded to a " + std::to_string(bitmap.Width()) + " x " + std::to_string(bitmap.Height()) + " picture";
+            return "decoded to a " + std::to_string(bitmap.Width()) + " x " + std::to_string(bitmap.Height()) +
+                   " picture";
         }
     } catch (const Graphics::ImageError& error) {
         if (std::string(error.what()).empty()) {

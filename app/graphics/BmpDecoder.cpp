@@ -182,10 +182,10 @@ Encoding EncodingOf(std::uint32_t compression, bool os2v2)
         case BI_RLE8: return Encoding::Rle8;
         case BI_RLE4: return Encoding::Rle4;
         case OS2_RLE24: return Encoding::Rle24;
-        case OS2_HUFFMAN1D:
-            Fail(ImageErrorKind::Unsupported, "OS/2 BMP with Huffman 1D compression is not supported");
+        case OS2_HUFFMAN1D: Fail(ImageErrorKind::Unsupported, "OS/2 BMP with Huffman 1D compression is not supported");
         default:
-            Fail(ImageErrorKind::Unsupported, "OS/2 BMP compression " + std::to_string(compression) + " is not supported");
+            Fail(ImageErrorKind::Unsupported,
+                 "OS/2 BMP compression " + std::to_string(compression) + " is not supported");
         }
     }
     switch (compression) {
@@ -194,12 +194,9 @@ Encoding EncodingOf(std::uint32_t compression, bool os2v2)
     case BI_RLE4: return Encoding::Rle4;
     case BI_BITFIELDS:
     case BI_ALPHABITFIELDS: return Encoding::BitFields;
-    case BI_JPEG:
-        Fail(ImageErrorKind::Unsupported, "BMP with embedded JPEG data (BI_JPEG) is not supported");
-    case BI_PNG:
-        Fail(ImageErrorKind::Unsupported, "BMP with embedded PNG data (BI_PNG) is not supported");
-    default:
-        Fail(ImageErrorKind::Unsupported, "BMP compression " + std::to_string(compression) + " is not supported");
+    case BI_JPEG: Fail(ImageErrorKind::Unsupported, "BMP with embedded JPEG data (BI_JPEG) is not supported");
+    case BI_PNG: Fail(ImageErrorKind::Unsupported, "BMP with embedded PNG data (BI_PNG) is not supported");
+    default: Fail(ImageErrorKind::Unsupported, "BMP compression " + std::to_string(compression) + " is not supported");
     }
 }
 
@@ -207,8 +204,8 @@ bool DepthAllowed(Encoding encoding, std::uint16_t bitCount)
 {
     switch (encoding) {
     case Encoding::Rgb:
-        return bitCount == 1 || bitCount == 2 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
-               bitCount == 24 || bitCount == 32 || bitCount == 64;
+        return bitCount == 1 || bitCount == 2 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
+               bitCount == 32 || bitCount == 64;
     case Encoding::BitFields: return bitCount == 16 || bitCount == 32;
     case Encoding::Rle8: return bitCount == 8;
     case Encoding::Rle4: return bitCount == 4;
@@ -227,7 +224,8 @@ void CheckMasks(const Header& header)
         }
         if (header.bitCount < 32 && (mask >> header.bitCount) != 0) {
             Fail(ImageErrorKind::BadHeader, std::string("BMP ") + Names[i] + " mask " + Hex32(mask) +
-                                                " has bits beyond the pixel's " + std::to_string(header.bitCount));
+                                                " reaches beyond the pixel's " + std::to_string(header.bitCount) +
+                                                " bits");
         }
         const std::uint32_t run = mask >> std::countr_zero(mask);
         if ((run & (run + 1)) != 0) {
@@ -262,7 +260,8 @@ Header ReadHeader(std::span<const std::uint8_t> data)
     const std::size_t size = data.size();
     const std::uint8_t* bytes = data.data();
     if (size - base < FileHeaderBytes + 4) {
-        Fail(ImageErrorKind::Truncated, "BMP file header is truncated: the file has " + std::to_string(size) + " bytes");
+        Fail(ImageErrorKind::Truncated,
+             "BMP file header is truncated: the file has " + std::to_string(size) + " bytes");
     }
     header.pixelOffset = U32(bytes + base + 10);
     header.headerStart = base + FileHeaderBytes;
@@ -335,8 +334,8 @@ Header ReadHeader(std::span<const std::uint8_t> data)
         Fail(ImageErrorKind::Unsupported, "BMP with " + std::to_string(header.bitCount) + " bits per pixel and " +
                                               EncodingName(header.encoding) + " compression is not supported");
     }
-    const bool compressed = header.encoding == Encoding::Rle8 || header.encoding == Encoding::Rle4 ||
-                            header.encoding == Encoding::Rle24;
+    const bool compressed =
+        header.encoding == Encoding::Rle8 || header.encoding == Encoding::Rle4 || header.encoding == Encoding::Rle24;
     if (header.topDown && compressed) {
         Fail(ImageErrorKind::BadHeader,
              std::string("top-down BMP with ") + EncodingName(header.encoding) + " compression is not valid");
@@ -360,8 +359,8 @@ Header ReadHeader(std::span<const std::uint8_t> data)
             header.maskBytes = 4 * count;
             const std::size_t masksStart = header.headerStart + header.headerSize;
             if (size - masksStart < header.maskBytes) {
-                Fail(ImageErrorKind::Truncated, "BMP colour masks are truncated: the file has " +
-                                                    std::to_string(size) + " bytes");
+                Fail(ImageErrorKind::Truncated,
+                     "BMP colour masks are truncated: the file has " + std::to_string(size) + " bytes");
             }
             for (std::size_t i = 0; i < count; ++i) {
                 header.masks[i] = U32(bytes + masksStart + 4 * i);
@@ -449,16 +448,17 @@ Bitmap DecodeUncompressed(std::span<const std::uint8_t> data, const Header& head
     if (stride * (height - 1) > available || lastRowBytes > available - stride * (height - 1)) {
         Fail(ImageErrorKind::Truncated,
              "BMP pixel data is truncated: " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
-                 std::to_string(header.bitCount) + " bits per pixel need " + std::to_string(stride * (height - 1) + lastRowBytes) +
-                 " bytes from offset " + std::to_string(header.pixelOffset) + ", the file holds " +
-                 std::to_string(available));
+                 std::to_string(header.bitCount) + " bits per pixel need " +
+                 std::to_string(stride * (height - 1) + lastRowBytes) + " bytes from offset " +
+                 std::to_string(header.pixelOffset) + ", the file holds " + std::to_string(available));
     }
 
     Bitmap bitmap(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), Black);
     const Channel red(header.masks[0]);
     const Channel green(header.masks[1]);
     const Channel blue(header.masks[2]);
-    const bool plain32 = header.masks[0] == 0x00FF0000 && header.masks[1] == 0x0000FF00 && header.masks[2] == 0x000000FF;
+    const bool plain32 =
+        header.masks[0] == 0x00FF0000 && header.masks[1] == 0x0000FF00 && header.masks[2] == 0x000000FF;
     const auto w = static_cast<std::size_t>(width);
 
     for (std::uint64_t fileRow = 0; fileRow < height; ++fileRow) {
@@ -522,8 +522,7 @@ public:
     std::int64_t Row() const { return y_; }
 
     // Calls colourAt(i) for the i-th of `count` pixels that land inside the row.
-    template <typename ColourAt>
-    void Put(std::int64_t count, ColourAt colourAt)
+    template <typename ColourAt> void Put(std::int64_t count, ColourAt colourAt)
     {
         if (!Done() && x_ < bitmap_.Width()) {
             const std::int64_t inside = std::min<std::int64_t>(count, bitmap_.Width() - x_);
@@ -613,7 +612,8 @@ Bitmap DecodeRle(std::span<const std::uint8_t> data, const Header& header, const
             if (encoding == Encoding::Rle8) {
                 writer.Put(code, [&](std::int64_t i) { return palette[run[i]]; });
             } else if (encoding == Encoding::Rle4) {
-                writer.Put(code, [&](std::int64_t i) { return palette[(run[i / 2] >> ((i & 1) != 0 ? 0 : 4)) & 0x0F]; });
+                writer.Put(code,
+                           [&](std::int64_t i) { return palette[(run[i / 2] >> ((i & 1) != 0 ? 0 : 4)) & 0x0F]; });
             } else {
                 writer.Put(code, [&](std::int64_t i) { return Pixel{run[3 * i], run[3 * i + 1], run[3 * i + 2]}; });
             }

@@ -148,13 +148,13 @@ void TBitmap::LoadFromFile(const std::string& path)
 
 void TBitmap::SaveToFile(const std::string& path) const
 {
-    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<EncodedBmp> encoded;
     try {
-        bytes = EncodeBmp(image_);
+        encoded = std::make_unique<EncodedBmp>(image_);
     } catch (const ImageError& error) {
         throw error.WithContext(path);
     }
-    WriteFileReplacing(path, bytes);
+    WriteFileReplacing(path, encoded->Pieces());
 }
 
 void TBitmap::SetWidth(std::int32_t width)

@@ -3,11 +3,14 @@
 #include "BmpCodec.h"
 #include "ImageError.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace Graphics {
@@ -93,7 +96,7 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path)
     return bytes;
 }
 
-void WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes)
+void WriteFileReplacing(const std::string& path, std::span<const std::span<const std::uint8_t>> pieces)
 {
     // The temporary name is unique to this process; O_EXCL refuses to
     // reuse anything already there, such as a link planted under that name.
@@ -116,9 +119,18 @@ void WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> b
         FailIo(path, error);
     };
 
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(file.Get(), bytes.data() + done, bytes.size() - done);
+    // One gathering write for the whole file, resumed where a short write stopped.
+    std::vector<iovec> chunks;
+    chunks.reserve(pieces.size());
+    for (const std::span<const std::uint8_t> piece : pieces) {
+        if (!piece.empty()) {
+            chunks.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
+        }
+    }
+    std::size_t next = 0;
+    while (next < chunks.size()) {
+        const int count = static_cast<int>(std::min<std::size_t>(chunks.size() - next, IOV_MAX));
+        const ssize_t put = ::writev(file.Get(), chunks.data() + next, count);
         if (put < 0) {
             if (errno == EINTR) {
                 continue;
@@ -128,7 +140,15 @@ void WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> b
         if (put == 0) {
             fail(ENOSPC); // a regular file that takes nothing is full
         }
-        done += static_cast<std::size_t>(put);
+        auto left = static_cast<std::size_t>(put);
+        while (next < chunks.size() && left >= chunks[next].iov_len) {
+            left -= chunks[next].iov_len;
+            ++next;
+        }
+        if (left > 0) {
+            chunks[next].iov_base = static_cast<std::uint8_t*>(chunks[next].iov_base) + left;
+            chunks[next].iov_len -= left;
+        }
     }
     if (file.Close() != 0) {
         fail(errno);

@@ -18,8 +18,14 @@ inline constexpr std::uint64_t MaxFileBytes = (std::uint64_t{1} << 25) * 8 + (st
 // without blocking on them.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 
-// Writes to a temporary file beside `path` and renames it into place, so
-// that a failure leaves neither a partial file nor a damaged older one.
-void WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes);
+// Writes the pieces, in order, to a temporary file beside `path` and renames
+// it into place, so that a failure leaves neither a partial file nor a
+// damaged older one.
+void WriteFileReplacing(const std::string& path, std::span<const std::span<const std::uint8_t>> pieces);
+
+inline void WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    WriteFileReplacing(path, std::span<const std::span<const std::uint8_t>>(&bytes, 1));
+}
 
 } // namespace Graphics
