@@ -17,9 +17,17 @@ std::size_t PixelCount(std::int32_t width, std::int32_t height)
 
 } // namespace
 
-Bitmap::Bitmap(std::int32_t width, std::int32_t height, Pixel fill)
-    : width_(width), height_(height), pixels_(PixelCount(width, height), fill)
+Bitmap::Bitmap(std::int32_t width, std::int32_t height, Pixel fill) : width_(width), height_(height)
 {
+    // Constructing 3-byte pixels one at a time costs several instructions
+    // each; copying a block of them is a plain memory copy.
+    const std::size_t count = PixelCount(width, height);
+    const std::vector<Pixel> block(std::min<std::size_t>(count, 4096), fill);
+    pixels_.reserve(count);
+    while (pixels_.size() < count) {
+        const std::size_t take = std::min(block.size(), count - pixels_.size());
+        pixels_.insert(pixels_.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(take));
+    }
 }
 
 void Bitmap::Resize(std::int32_t width, std::int32_t height, Pixel fill)
