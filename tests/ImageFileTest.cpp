@@ -59,6 +59,20 @@ TEST(ReadFileBytes, RefusesMissingFilesDirectoriesAndFifosWithoutBlocking)
     ExpectIoError([&] { ReadFileBytes("/dev/zero"); }, "not a regular file");
 }
 
+TEST(ReadFileBytes, RefusesAFileLargerThanAnyPictureBeforeReadingIt)
+{
+    TestFolder folder;
+    folder.Write("huge.bmp", {'B', 'M'});
+    std::filesystem::resize_file(folder / "huge.bmp", Graphics::MaxFileBytes + 1); // sparse: no disk used
+    try {
+        ReadFileBytes((folder / "huge.bmp").string());
+        FAIL() << "read a file over the limit";
+    } catch (const ImageError& error) {
+        EXPECT_EQ(error.Kind(), ImageErrorKind::TooLarge) << error.what();
+        EXPECT_NE(std::string(error.what()).find(std::to_string(Graphics::MaxFileBytes + 1)), std::string::npos);
+    }
+}
+
 TEST(WriteFileReplacing, ReplacesAnEarlierFileAndLeavesNothingElse)
 {
     TestFolder folder;

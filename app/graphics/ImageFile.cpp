@@ -72,8 +72,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path)
     const auto size = static_cast<std::uint64_t>(status.st_size);
     if (size > MaxFileBytes) {
         throw ImageError(ImageErrorKind::TooLarge, path + ": file of " + std::to_string(size) +
-                                                       " bytes is larger than the " + std::to_string(MaxFileBytes) +
-                                                       " bytes any key cap this tool reads can take");
+                                                       " bytes is larger than the largest picture this tool reads (" +
+                                                       std::to_string(MaxFileBytes) + " bytes)");
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     std::size_t done = 0;
