@@ -27,7 +27,6 @@ public:
 
     std::int32_t Width() const { return width_; }
     std::int32_t Height() const { return height_; }
-    bool Empty() const { return width_ == 0 || height_ == 0; }
 
     Pixel* Row(std::int32_t y) { return pixels_.data() + Offset(0, y); }
     const Pixel* Row(std::int32_t y) const { return pixels_.data() + Offset(0, y); }

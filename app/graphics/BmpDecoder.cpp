@@ -170,6 +170,7 @@ struct Header {
     std::uint32_t clrUsed = 0;
     std::array<std::uint32_t, 4> masks{}; // red, green, blue, alpha
     std::size_t maskBytes = 0;            // masks stored after a 40-byte header
+    std::uint64_t paletteStart = 0;       // after the header and any masks
     std::size_t paletteEntryBytes = 4;
     std::uint64_t pixelOffset = 0;
 };
@@ -378,10 +379,11 @@ Header ReadHeader(std::span<const std::uint8_t> data)
         Fail(ImageErrorKind::Truncated, "BMP pixel data offset " + std::to_string(header.pixelOffset) +
                                             " is past the end of the file (" + std::to_string(size) + " bytes)");
     }
-    const std::uint64_t paletteStart = header.headerStart + header.headerSize + header.maskBytes;
-    if (header.pixelOffset < paletteStart) {
+    header.paletteStart = header.headerStart + header.headerSize + header.maskBytes;
+    if (header.pixelOffset < header.paletteStart) {
         Fail(ImageErrorKind::BadHeader, "BMP pixel data offset " + std::to_string(header.pixelOffset) +
-                                            " lies inside the headers, which end at " + std::to_string(paletteStart));
+                                            " lies inside the headers, which end at " +
+                                            std::to_string(header.paletteStart));
     }
     return header;
 }
@@ -402,13 +404,12 @@ std::size_t ReadPalette(std::span<const std::uint8_t> data, const Header& header
     // 2^bpp, so the room before the pixel data caps the count too.
     const std::uint64_t maxEntries = std::uint64_t{1} << header.bitCount;
     std::uint64_t entries = header.clrUsed == 0 || header.clrUsed > maxEntries ? maxEntries : header.clrUsed;
-    const std::uint64_t paletteStart = header.headerStart + header.headerSize + header.maskBytes;
-    entries = std::min<std::uint64_t>(entries, (header.pixelOffset - paletteStart) / header.paletteEntryBytes);
+    entries = std::min<std::uint64_t>(entries, (header.pixelOffset - header.paletteStart) / header.paletteEntryBytes);
     if (entries == 0) {
         Fail(ImageErrorKind::BadHeader,
              "BMP with " + std::to_string(header.bitCount) + " bits per pixel has no room for its colour palette");
     }
-    const std::uint8_t* entry = data.data() + paletteStart;
+    const std::uint8_t* entry = data.data() + header.paletteStart;
     for (std::size_t i = 0; i < entries; ++i, entry += header.paletteEntryBytes) {
         palette[i] = {entry[0], entry[1], entry[2]};
     }

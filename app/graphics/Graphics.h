@@ -39,7 +39,6 @@ public:
     const std::string& GetName() const { return name_; }
     void SetStyle(TFontStyles style) { style_ = style; }
     TFontStyles GetStyle() const { return style_; }
-    void SetColor(Pixel color) { color_ = color; }
     Pixel GetColor() const { return color_; }
 
 private:
@@ -68,10 +67,10 @@ public:
     // only the glyphs' ink is painted.
     void TextOut(std::int32_t x, std::int32_t y, const std::string& text);
 
+private:
     // How far one character advances: a bold raster glyph is one pixel wider.
     std::int32_t CharacterAdvance() const;
 
-private:
     Bitmap& target_;
     TFont font_;
     DeviceContext context_;
