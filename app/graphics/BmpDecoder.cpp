@@ -169,7 +169,6 @@ struct Header {
     Encoding encoding = Encoding::Rgb;
     std::uint32_t clrUsed = 0;
     std::array<std::uint32_t, 4> masks{}; // red, green, blue, alpha
-    std::size_t maskBytes = 0;            // masks stored after a 40-byte header
     std::uint64_t paletteStart = 0;       // after the header and any masks
     std::size_t paletteEntryBytes = 4;
     std::uint64_t pixelOffset = 0;
@@ -348,6 +347,7 @@ Header ReadHeader(std::span<const std::uint8_t> data)
                                            std::to_string(MaxPixelCount) + " pixels this tool accepts");
     }
 
+    std::size_t maskBytes = 0; // masks stored after a 40-byte header
     if (header.encoding == Encoding::BitFields) {
         if (header.headerSize >= 52) {
             // Masks inside the header: red, green, blue at 40, alpha at 52 from 56 bytes on.
@@ -357,9 +357,9 @@ Header ReadHeader(std::span<const std::uint8_t> data)
         } else {
             // A 40-byte header is followed by three masks, or four with BI_ALPHABITFIELDS.
             const std::size_t count = compression == BI_ALPHABITFIELDS ? 4 : 3;
-            header.maskBytes = 4 * count;
+            maskBytes = 4 * count;
             const std::size_t masksStart = header.headerStart + header.headerSize;
-            if (size - masksStart < header.maskBytes) {
+            if (size - masksStart < maskBytes) {
                 Fail(ImageErrorKind::Truncated,
                      "BMP colour masks are truncated: the file has " + std::to_string(size) + " bytes");
             }
@@ -379,7 +379,7 @@ Header ReadHeader(std::span<const std::uint8_t> data)
         Fail(ImageErrorKind::Truncated, "BMP pixel data offset " + std::to_string(header.pixelOffset) +
                                             " is past the end of the file (" + std::to_string(size) + " bytes)");
     }
-    header.paletteStart = header.headerStart + header.headerSize + header.maskBytes;
+    header.paletteStart = header.headerStart + header.headerSize + maskBytes;
     if (header.pixelOffset < header.paletteStart) {
         Fail(ImageErrorKind::BadHeader, "BMP pixel data offset " + std::to_string(header.pixelOffset) +
                                             " lies inside the headers, which end at " +
