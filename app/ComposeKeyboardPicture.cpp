@@ -18,7 +18,7 @@ int ComposeKeyboardPicture()
     Graphics::TCanvas* canvas = picture->GetCanvas();
     canvas->GetFont()->SetName("FixedSys");
     canvas->GetFont()->SetStyle(Graphics::TFontStyles() << Graphics::TFontStyle::fsBold);
-    SetBkMode(canvas->GetHandle(), TRANSPARENT);
+    Gdi::SetBkMode(canvas->GetHandle(), Gdi::TRANSPARENT);
 
     // Each key is finished, image then label, before the next is stamped,
     // so later keys cover any label that overhangs its own key.

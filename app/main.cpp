@@ -3,15 +3,17 @@
 
 #include "ComposeKeyboardPicture.h"
 
-#include <cstdio>
+#include "Platform.h"
+
 #include <exception>
 #include <new>
+#include <string>
 
 namespace {
 
 int ReportFailure(const char* what)
 {
-    std::fprintf(stderr, "keyboard-picture: %s\n", what);
+    Platform::WriteErrorLine(std::string("keyboard-picture: ") + what);
     return 1;
 }
 
@@ -19,6 +21,7 @@ int ReportFailure(const char* what)
 
 int main()
 {
+    Platform::PrepareProcess();
     try {
         return ComposeKeyboardPicture();
     } catch (const std::bad_alloc&) {

@@ -119,7 +119,7 @@ void DrawKeys(benchmark::State& state)
         picture.SetHeight(PictureHeight);
         Graphics::TCanvas* canvas = picture.GetCanvas();
         canvas->GetFont()->SetStyle({Graphics::TFontStyle::fsBold});
-        SetBkMode(canvas->GetHandle(), TRANSPARENT);
+        Gdi::SetBkMode(canvas->GetHandle(), Gdi::TRANSPARENT);
         for (const auto& placement : KeyboardLayout::PlaceKeys(key.GetWidth(), key.GetHeight())) {
             canvas->Draw(placement.keyX, placement.keyY, &key);
             canvas->TextOut(placement.labelX, placement.labelY, std::string(1, placement.label));
@@ -133,7 +133,9 @@ void EncodeBmp(benchmark::State& state)
 {
     const Graphics::Bitmap picture(PictureWidth, PictureHeight);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(Graphics::EncodeBmp(picture));
+        std::size_t written = 0;
+        Graphics::EncodeBmp(picture, [&written](std::span<const std::uint8_t> piece) { written += piece.size(); });
+        benchmark::DoNotOptimize(written);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 662254);
 }

@@ -286,6 +286,22 @@ TEST(DecodeRle, AcceptsDataThatEndsWithTheImage)
     ExpectPixels(Decode(bmp), {{White, White}});
 }
 
+namespace {
+
+// The encoder's pieces, joined; each piece must be of a sensible size.
+Bytes Encode(const Bitmap& bitmap)
+{
+    Bytes file;
+    Graphics::EncodeBmp(bitmap, [&file](std::span<const std::uint8_t> piece) {
+        EXPECT_FALSE(piece.empty());
+        EXPECT_LE(piece.size(), 65536U);
+        file.insert(file.end(), piece.begin(), piece.end());
+    });
+    return file;
+}
+
+} // namespace
+
 TEST(EncodeBmp, WritesA24BitFileThatReadsBackOnAnOddWidth)
 {
     Bitmap picture(5, 3, White);
@@ -293,7 +309,7 @@ TEST(EncodeBmp, WritesA24BitFileThatReadsBackOnAnOddWidth)
     picture.At(4, 0) = Green;
     picture.At(2, 1) = Blue;
     picture.At(4, 2) = Rgb(1, 2, 3);
-    const Bytes file = Graphics::EncodeBmp(picture);
+    const Bytes file = Encode(picture);
     // 14 + 40 header bytes, rows of 15 bytes padded to 16.
     ASSERT_EQ(file.size(), 54U + 3 * 16);
     EXPECT_EQ(file[0], 'B');
@@ -301,5 +317,32 @@ TEST(EncodeBmp, WritesA24BitFileThatReadsBackOnAnOddWidth)
     EXPECT_EQ(file[54 + 15], 0) << "row padding must be zero for reproducible output";
     EXPECT_EQ(DecodeBmp(file), picture);
 
-    EXPECT_EQ(Graphics::EncodeBmp(Bitmap(630, 350)).size(), 662254U);
+    EXPECT_EQ(Encode(Bitmap(630, 350)).size(), 662254U);
+}
+
+TEST(EncodeBmp, SplitsRowsLongerThanOneWriteAndKeepsTheirPadding)
+{
+    // 21847 pixels make a row of 65541 bytes, padded to 65544: past one piece.
+    Bitmap wide(21847, 3, White);
+    for (std::int32_t x = 0; x < wide.Width(); ++x) {
+        wide.At(x, 1) = Rgb(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8), 7);
+    }
+    const Bytes file = Encode(wide);
+    ASSERT_EQ(file.size(), 54U + 3 * 65544);
+    EXPECT_EQ(file[54 + 65541], 0);
+    EXPECT_EQ(file[54 + 65543], 0);
+    EXPECT_EQ(DecodeBmp(file), wide);
+}
+
+TEST(EncodeBmp, RefusesAPictureWithoutPixelsRatherThanWriteAFileNoReaderTakes)
+{
+    for (const auto& [width, height] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
+        try {
+            Encode(Bitmap(width, height));
+            ADD_FAILURE() << width << " x " << height << " was written";
+        } catch (const Graphics::ImageError& error) {
+            EXPECT_EQ(error.Kind(), Graphics::ImageErrorKind::BadHeader) << error.what();
+            EXPECT_NE(std::string(error.what()).find("no pixels"), std::string::npos) << error.what();
+        }
+    }
 }

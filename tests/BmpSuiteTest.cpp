@@ -14,7 +14,8 @@ using TestSupport::TestFolder;
 
 namespace {
 
-const std::filesystem::path Suite = BMPSUITE_DIR;
+// Absolute from the start, so that it holds under Wine's drive letters too.
+const std::filesystem::path Suite = std::filesystem::absolute(BMPSUITE_DIR);
 
 struct Expectation {
     std::string file;

@@ -121,7 +121,7 @@ TEST(TCanvasText, TransparentTextPaintsOnlyInkAndLeavesTheCellAlone)
         if (bold) {
             canvas->GetFont()->SetStyle(TFontStyles() << TFontStyle::fsBold);
         }
-        EXPECT_EQ(SetBkMode(canvas->GetHandle(), TRANSPARENT), OPAQUE);
+        EXPECT_EQ(Gdi::SetBkMode(canvas->GetHandle(), Gdi::TRANSPARENT), Gdi::OPAQUE);
         canvas->TextOut(5, 4, "A");
         int inkCount = 0;
         for (int y = 0; y < 25; ++y) {
@@ -141,7 +141,7 @@ TEST(TCanvasText, BoldInkIsOnePixelWider)
     auto picture = MakeBitmap(20, 20, Graphics::White);
     TCanvas* canvas = picture->GetCanvas();
     canvas->GetFont()->SetStyle({TFontStyle::fsBold});
-    SetBkMode(canvas->GetHandle(), TRANSPARENT);
+    Gdi::SetBkMode(canvas->GetHandle(), Gdi::TRANSPARENT);
     canvas->TextOut(0, 0, "W");
     int rightmost = -1;
     for (int y = 0; y < 20; ++y) {
@@ -180,7 +180,7 @@ TEST(TCanvasText, ClipsGlyphsAtEveryEdge)
         auto large = MakeBitmap(52, 50, Teal);
         for (TBitmap* bitmap : {small.get(), large.get()}) {
             bitmap->GetCanvas()->GetFont()->SetStyle({TFontStyle::fsBold});
-            SetBkMode(bitmap->GetCanvas()->GetHandle(), TRANSPARENT);
+            Gdi::SetBkMode(bitmap->GetCanvas()->GetHandle(), Gdi::TRANSPARENT);
         }
         small->GetCanvas()->TextOut(x, y, "M");
         large->GetCanvas()->TextOut(x + 20, y + 20, "M");
@@ -216,9 +216,9 @@ TEST(TCanvasText, DrawsByte5CAsABackslash)
 TEST(SetBkMode, RefusesUnknownModesAndNullContexts)
 {
     TBitmap bitmap;
-    HDC context = bitmap.GetCanvas()->GetHandle();
-    EXPECT_EQ(SetBkMode(context, 3), 0);
-    EXPECT_EQ(SetBkMode(nullptr, TRANSPARENT), 0);
-    EXPECT_EQ(SetBkMode(context, TRANSPARENT), OPAQUE);
-    EXPECT_EQ(SetBkMode(context, OPAQUE), TRANSPARENT);
+    Gdi::HDC context = bitmap.GetCanvas()->GetHandle();
+    EXPECT_EQ(Gdi::SetBkMode(context, 3), 0);
+    EXPECT_EQ(Gdi::SetBkMode(nullptr, Gdi::TRANSPARENT), 0);
+    EXPECT_EQ(Gdi::SetBkMode(context, Gdi::TRANSPARENT), Gdi::OPAQUE);
+    EXPECT_EQ(Gdi::SetBkMode(context, Gdi::OPAQUE), Gdi::TRANSPARENT);
 }

@@ -122,7 +122,7 @@ TEST(ComposeKeyboardPicture, FailsBeforeWritingAndKeepsAnEarlierPicture)
         FAIL() << "ran without key.bmp";
     } catch (const Graphics::ImageError& error) {
         EXPECT_EQ(error.Kind(), Graphics::ImageErrorKind::Io);
-        EXPECT_STREQ(error.what(), "key.bmp: No such file or directory");
+        EXPECT_EQ(std::string(error.what()).rfind("key.bmp: ", 0), 0U) << error.what();
     }
     EXPECT_EQ(folder.Read("zzOut.bmp"), (Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"zzOut.bmp"}));

@@ -2,31 +2,40 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <cstdlib>
-#include <unistd.h>
 
 namespace TestSupport {
 
 class TestFolder {
 public:
-    TestFolder()
+    // `name` may be any UTF-8 text, so that tests can use names that are not ASCII.
+    explicit TestFolder(const std::string& name = "")
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "keyboard-picture-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot make a scratch folder");
+        std::random_device random;
+        const std::filesystem::path parent = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string leaf = "keyboard-picture-test-" + std::to_string(random()) + "-" + name;
+            const std::filesystem::path candidate =
+                parent / std::filesystem::path(std::u8string(leaf.begin(), leaf.end()));
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = candidate;
+                return;
+            }
         }
-        path_ = pattern;
+        throw std::runtime_error("cannot make a scratch folder in " + parent.string());
     }
     ~TestFolder()
     {
         std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     ignored);
         std::filesystem::remove_all(path_, ignored);
     }
     TestFolder(const TestFolder&) = delete;
@@ -39,6 +48,9 @@ public:
     {
         std::ofstream out(path_ / name, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!out) {
+            throw std::runtime_error("cannot write " + (path_ / name).string());
+        }
     }
 
     std::vector<std::uint8_t> Read(const std::string& name) const { return ReadFile(path_ / name); }

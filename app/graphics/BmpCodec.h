@@ -4,9 +4,9 @@
 
 #include "Bitmap.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -20,28 +20,11 @@ inline constexpr std::uint64_t MaxPixelCount = std::uint64_t{1} << 25;
 
 Bitmap DecodeBmp(std::span<const std::uint8_t> data);
 
-// A 24-bit bottom-up BMP with a 40-byte header, the variant every reader
-// takes, as the pieces of the file in order: the headers, then each stored
-// row and its padding. The rows are the bitmap's own memory, so the file
-// can be written without building a copy of it; the bitmap must outlive this.
-class EncodedBmp {
-public:
-    static constexpr std::size_t HeaderBytes = 14 + 40;
-
-    explicit EncodedBmp(const Bitmap& bitmap);
-    EncodedBmp(const EncodedBmp&) = delete; // pieces point into header_
-    EncodedBmp& operator=(const EncodedBmp&) = delete;
-
-    std::span<const std::span<const std::uint8_t>> Pieces() const { return pieces_; }
-    std::size_t Size() const { return size_; }
-
-private:
-    std::array<std::uint8_t, HeaderBytes> header_{};
-    std::vector<std::span<const std::uint8_t>> pieces_;
-    std::size_t size_ = 0;
-};
-
-// The same file in one piece.
-std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap);
+// Writes `bitmap` as a 24-bit bottom-up BMP with a 40-byte header, the
+// variant every reader takes, handing the file's bytes to `write` in order,
+// a few tens of kilobytes at a time, so that no copy of the whole file is
+// ever built. Refuses a bitmap that has no pixels, which no reader takes, or
+// too many for the format's 32-bit sizes.
+void EncodeBmp(const Bitmap& bitmap, const std::function<void(std::span<const std::uint8_t>)>& write);
 
 } // namespace Graphics

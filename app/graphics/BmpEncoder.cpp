@@ -2,12 +2,21 @@
 
 #include "ImageError.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace Graphics {
 
 namespace {
+
+constexpr std::size_t HeaderBytes = 14 + 40;
+
+// Large enough that the 630 x 350 picture goes out in a few writes, small
+// enough to live on the stack.
+constexpr std::size_t ChunkBytes = 64 * 1024;
 
 void PutU16(std::uint8_t* p, std::uint32_t value)
 {
@@ -21,30 +30,31 @@ void PutU32(std::uint8_t* p, std::uint32_t value)
     PutU16(p + 2, value >> 16);
 }
 
-// Row padding is always zero, so the same picture always gives the same bytes.
-constexpr std::uint8_t ZeroPadding[3] = {};
-
 } // namespace
 
-EncodedBmp::EncodedBmp(const Bitmap& bitmap)
+void EncodeBmp(const Bitmap& bitmap, const std::function<void(std::span<const std::uint8_t>)>& write)
 {
     const auto width = static_cast<std::uint64_t>(bitmap.Width());
     const auto height = static_cast<std::uint64_t>(bitmap.Height());
+    if (width == 0 || height == 0) {
+        throw ImageError(ImageErrorKind::BadHeader, "a " + std::to_string(width) + " x " + std::to_string(height) +
+                                                        " picture has no pixels to write");
+    }
     const std::uint64_t rowBytes = width * sizeof(Pixel);
     const std::uint64_t stride = (rowBytes + 3) / 4 * 4;
     // bfSize and biSizeImage are 32-bit fields.
-    if (height != 0 && stride > (std::numeric_limits<std::uint32_t>::max() - HeaderBytes) / height) {
+    if (stride > (std::numeric_limits<std::uint32_t>::max() - HeaderBytes) / height) {
         throw ImageError(ImageErrorKind::TooLarge, "a " + std::to_string(width) + " x " + std::to_string(height) +
                                                        " picture is too large for a BMP file");
     }
     const std::uint64_t imageBytes = stride * height;
-    size_ = static_cast<std::size_t>(HeaderBytes + imageBytes);
 
-    std::uint8_t* p = header_.data();
+    std::array<std::uint8_t, ChunkBytes> chunk{}; // zeroed: row padding is 0, so output is reproducible
+    std::uint8_t* p = chunk.data();
     p[0] = 'B';
     p[1] = 'M';
-    PutU32(p + 2, static_cast<std::uint32_t>(size_));
-    PutU32(p + 10, static_cast<std::uint32_t>(HeaderBytes)); // bfOffBits
+    PutU32(p + 2, static_cast<std::uint32_t>(HeaderBytes + imageBytes)); // bfSize
+    PutU32(p + 10, static_cast<std::uint32_t>(HeaderBytes));             // bfOffBits
     std::uint8_t* info = p + 14;
     PutU32(info, 40);
     PutU32(info + 4, static_cast<std::uint32_t>(width));
@@ -55,29 +65,33 @@ EncodedBmp::EncodedBmp(const Bitmap& bitmap)
     // Compression (BI_RGB), resolution and palette counts stay 0: the
     // resolution is unknown and a 24-bit file has no palette.
 
-    pieces_.reserve(1 + 2 * static_cast<std::size_t>(height));
-    pieces_.emplace_back(header_.data(), header_.size());
-    const auto padding = static_cast<std::size_t>(stride - rowBytes);
+    // Whole stored rows are gathered into the chunk, bottom row first; a row
+    // longer than the chunk goes out in pieces.
+    std::size_t used = HeaderBytes;
+    const auto flush = [&] {
+        write({chunk.data(), used});
+        std::memset(chunk.data(), 0, used);
+        used = 0;
+    };
     for (std::uint64_t fileRow = 0; fileRow < height; ++fileRow) {
-        const Pixel* row = bitmap.Row(static_cast<std::int32_t>(height - 1 - fileRow));
-        if (rowBytes != 0) {
-            pieces_.emplace_back(reinterpret_cast<const std::uint8_t*>(row), static_cast<std::size_t>(rowBytes));
-        }
-        if (padding != 0) {
-            pieces_.emplace_back(ZeroPadding, padding);
+        const auto* row =
+            reinterpret_cast<const std::uint8_t*>(bitmap.Row(static_cast<std::int32_t>(height - 1 - fileRow)));
+        std::uint64_t rowDone = 0;
+        while (rowDone < stride) {
+            if (used == chunk.size()) {
+                flush();
+            }
+            const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(stride - rowDone, chunk.size() - used));
+            const auto pixelBytes =
+                static_cast<std::size_t>(std::min<std::uint64_t>(take, rowBytes - std::min(rowBytes, rowDone)));
+            if (pixelBytes != 0) {
+                std::memcpy(chunk.data() + used, row + rowDone, pixelBytes); // the rest is zero padding
+            }
+            used += take;
+            rowDone += take;
         }
     }
-}
-
-std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap)
-{
-    const EncodedBmp encoded(bitmap);
-    std::vector<std::uint8_t> file;
-    file.reserve(encoded.Size());
-    for (const std::span<const std::uint8_t> piece : encoded.Pieces()) {
-        file.insert(file.end(), piece.begin(), piece.end());
-    }
-    return file;
+    flush();
 }
 
 } // namespace Graphics

@@ -3,11 +3,14 @@
 #include "BmpCodec.h"
 #include "FixedSysFont.h"
 #include "ImageError.h"
-#include "ImageFile.h"
+#include "Platform.h"
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
+
+namespace Gdi {
 
 int SetBkMode(HDC context, int mode)
 {
@@ -17,6 +20,8 @@ int SetBkMode(HDC context, int mode)
     return std::exchange(context->backgroundMode, mode);
 }
 
+} // namespace Gdi
+
 namespace Graphics {
 
 namespace {
@@ -24,6 +29,11 @@ namespace {
 std::uint8_t StyleBit(TFontStyle style)
 {
     return static_cast<std::uint8_t>(1U << static_cast<unsigned>(style));
+}
+
+ImageError OutOfMemory(const std::string& path)
+{
+    return {ImageErrorKind::TooLarge, path + ": out of memory"};
 }
 
 // Clips `area` to the target and hands back the visible part, or nothing.
@@ -124,7 +134,7 @@ void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text)
     const std::int64_t advance = CharacterAdvance();
     std::int64_t cellX = x;
     for (const char character : text) {
-        if (context_.backgroundMode == OPAQUE) {
+        if (context_.backgroundMode == Gdi::OPAQUE) {
             FillRect(target_, {cellX, y, cellX + advance, std::int64_t{y} + FixedSysCellHeight},
                      context_.backgroundColor);
         }
@@ -138,23 +148,34 @@ TBitmap::~TBitmap() = default;
 
 void TBitmap::LoadFromFile(const std::string& path)
 {
-    const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
     try {
-        image_ = DecodeBmp(bytes);
-    } catch (const ImageError& error) {
-        throw error.WithContext(path);
+        const std::vector<std::uint8_t> bytes = Platform::ReadFileBytes(path);
+        try {
+            image_ = DecodeBmp(bytes);
+        } catch (const ImageError& error) {
+            throw error.WithContext(path);
+        }
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemory(path);
     }
 }
 
 void TBitmap::SaveToFile(const std::string& path) const
 {
-    std::unique_ptr<EncodedBmp> encoded;
     try {
-        encoded = std::make_unique<EncodedBmp>(image_);
-    } catch (const ImageError& error) {
-        throw error.WithContext(path);
+        Platform::ReplacingFile file(path);
+        try {
+            EncodeBmp(image_, [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
+        } catch (const ImageError& error) {
+            if (error.Kind() == ImageErrorKind::Io) {
+                throw; // the file layer's errors already name the file
+            }
+            throw error.WithContext(path);
+        }
+        file.Commit();
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemory(path);
     }
-    WriteFileReplacing(path, encoded->Pieces());
 }
 
 void TBitmap::SetWidth(std::int32_t width)

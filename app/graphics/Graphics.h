@@ -56,7 +56,7 @@ public:
     TCanvas& operator=(const TCanvas&) = delete;
 
     TFont* GetFont() { return &font_; }
-    HDC GetHandle() { return &context_; }
+    Gdi::HDC GetHandle() { return &context_; }
 
     // Copies the graphic's colours at its own size, top-left at (x, y),
     // clipped to the target. Nothing of the graphic is transparent.
@@ -73,7 +73,7 @@ private:
 
     Bitmap& target_;
     TFont font_;
-    DeviceContext context_;
+    Gdi::DeviceContext context_;
 };
 
 class TBitmap {

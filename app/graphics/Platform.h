@@ -1,0 +1,65 @@
+// The one place the operating system is met: reading a whole file, replacing
+// a file atomically, and what a console process needs around them. One source
+// per platform (PlatformPosix.cpp, PlatformWin32.cpp), chosen by the build.
+// Paths are UTF-8. Failures are ImageErrors that name the path and give the
+// system's own reason.
+#pragma once
+
+#include "BmpCodec.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace Platform {
+
+// The longest file read: an uncompressed 64-bit image of the most pixels the
+// decoder accepts, plus 1 MiB for headers, a palette and a gap before the
+// pixels. Anything longer cannot be a picture the decoder accepts.
+inline constexpr std::uint64_t MaxFileBytes = Graphics::MaxPixelCount * 8 + (std::uint64_t{1} << 20);
+
+// Reads a regular file whole. Refuses directories, devices and pipes by
+// their type, without blocking on them. A file that shrinks while it is read
+// gives what it still holds; one that grows is read up to its opening size.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+
+// Writes a new version of a file beside it under a random name and puts it
+// in place in one step, so that readers see the old file or the whole new
+// one. Until Commit() succeeds, the old file is untouched; a failure, an
+// exception unwinding past this object, or an interrupting signal (Ctrl-C,
+// closing the console) removes the temporary file.
+//
+// What the owner set on the old file is kept: its permission bits on POSIX,
+// its attributes on Windows. A file the user may not write is refused, as
+// opening it for writing would be. A symbolic link is followed and its
+// target replaced, so the link stays a link.
+class ReplacingFile {
+public:
+    explicit ReplacingFile(const std::string& path);
+    ~ReplacingFile();
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    void Write(std::span<const std::uint8_t> bytes);
+    void Commit();
+
+    // The temporary file's name, for tests.
+    const std::string& TemporaryPath() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// Sets the process up so that a failed write is an error to report, never a
+// silent death: on POSIX, SIGPIPE and SIGXFSZ are ignored.
+void PrepareProcess();
+
+// Writes one line to standard error, in the console's own encoding where it
+// is a console. Failures are ignored: there is no one left to tell.
+void WriteErrorLine(const std::string& line);
+
+} // namespace Platform

@@ -1,0 +1,126 @@
+// The file layer on every platform: whole reads, refusals by type and size,
+// and replacing a file whole or not at all.
+#include "Platform.h"
+#include "BmpBuilder.h"
+#include "ImageError.h"
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using Graphics::ImageError;
+using Graphics::ImageErrorKind;
+using Platform::ReadFileBytes;
+using Platform::ReplacingFile;
+using TestSupport::Bytes;
+using TestSupport::TestFolder;
+
+namespace TestSupport {
+
+void ExpectImageError(const std::function<void()>& action, ImageErrorKind kind, const std::string& words)
+{
+    try {
+        action();
+        ADD_FAILURE() << "no error; expected one with \"" << words << "\"";
+    } catch (const ImageError& error) {
+        EXPECT_EQ(error.Kind(), kind) << error.what();
+        EXPECT_NE(std::string(error.what()).find(words), std::string::npos) << error.what();
+    }
+}
+
+Bytes Pattern(std::size_t size)
+{
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 31 + i / 251);
+    }
+    return bytes;
+}
+
+} // namespace TestSupport
+
+using TestSupport::ExpectImageError;
+using TestSupport::Pattern;
+
+TEST(ReadFileBytes, ReadsARegularFileWhole)
+{
+    TestFolder folder;
+    folder.Write("f", Pattern(100000));
+    EXPECT_EQ(ReadFileBytes((folder / "f").string()), Pattern(100000));
+    folder.Write("empty", {});
+    EXPECT_TRUE(ReadFileBytes((folder / "empty").string()).empty());
+}
+
+TEST(ReadFileBytes, RefusesMissingFilesAndDirectoriesNamingThem)
+{
+    TestFolder folder;
+    const std::string missing = (folder / "missing").string();
+    ExpectImageError([&] { ReadFileBytes(missing); }, ImageErrorKind::Io, missing + ": ");
+    ExpectImageError([&] { ReadFileBytes(folder.Path().string()); }, ImageErrorKind::Io,
+                     ": is a directory, not a file");
+}
+
+TEST(ReadFileBytes, RefusesAFileLargerThanAnyPictureBeforeReadingIt)
+{
+    TestFolder folder;
+    folder.Write("huge.bmp", {'B', 'M'});
+    std::filesystem::resize_file(folder / "huge.bmp", 269484033); // sparse where it can be
+    ExpectImageError([&] { ReadFileBytes((folder / "huge.bmp").string()); }, ImageErrorKind::TooLarge,
+                     "file of 269484033 bytes is larger than the largest picture this tool reads (269484032 bytes)");
+}
+
+TEST(ReplacingFile, ReplacesAnEarlierFileWholeAndLeavesNothingElse)
+{
+    TestFolder folder;
+    const std::string path = (folder / "out.bmp").string();
+    folder.Write("out.bmp", Bytes(5000, 1));
+    {
+        ReplacingFile file(path);
+        // The new version is written beside the old one, which stays as it was until the end.
+        EXPECT_EQ(std::filesystem::path(file.TemporaryPath()).parent_path(), folder.Path());
+        file.Write(Pattern(70000));
+        file.Write(Bytes{1, 2, 3});
+        EXPECT_EQ(folder.Read("out.bmp"), Bytes(5000, 1));
+        file.Commit();
+    }
+    Bytes expected = Pattern(70000);
+    expected.insert(expected.end(), {1, 2, 3});
+    EXPECT_EQ(folder.Read("out.bmp"), expected);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
+}
+
+TEST(ReplacingFile, GivingUpBeforeCommitKeepsTheEarlierFileAndRemovesTheTemporary)
+{
+    TestFolder folder;
+    folder.Write("out.bmp", {'o', 'l', 'd'});
+    try {
+        ReplacingFile file((folder / "out.bmp").string());
+        file.Write(Pattern(1000));
+        throw std::runtime_error("drawing failed");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
+}
+
+TEST(ReplacingFile, TemporaryNamesDifferEvenWithinOneProcess)
+{
+    TestFolder folder;
+    const std::string path = (folder / "out.bmp").string();
+    ReplacingFile first(path);
+    ReplacingFile second(path);
+    EXPECT_NE(first.TemporaryPath(), second.TemporaryPath());
+    EXPECT_EQ(folder.Names().size(), 2U);
+}
+
+TEST(ReplacingFile, RefusesWhatItCannotReplace)
+{
+    TestFolder folder;
+    std::filesystem::create_directory(folder / "out.bmp");
+    const std::string path = (folder / "out.bmp").string();
+    ExpectImageError([&] { ReplacingFile file(path); }, ImageErrorKind::Io, path + ": ");
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
+    const std::string nowhere = (folder / "no" / "such" / "out.bmp").string();
+    ExpectImageError([&] { ReplacingFile file(nowhere); }, ImageErrorKind::Io, nowhere + ": ");
+}

@@ -1,0 +1,94 @@
+// The Win32 file layer where Windows differs: files held open by another
+// program, the read-only attribute, names that are not ASCII, and the GDI
+// stand-in living beside <windows.h>.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#define NOGDI
+#include <windows.h>
+
+#include "BmpBuilder.h"
+#include "Graphics.h"
+#include "ImageError.h"
+#include "Platform.h"
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using Graphics::ImageErrorKind;
+using Platform::ReadFileBytes;
+using Platform::ReplacingFile;
+using TestSupport::Bytes;
+using TestSupport::TestFolder;
+
+namespace TestSupport {
+void ExpectImageError(const std::function<void()>& action, ImageErrorKind kind, const std::string& words);
+Bytes Pattern(std::size_t size);
+} // namespace TestSupport
+
+using TestSupport::ExpectImageError;
+using TestSupport::Pattern;
+
+namespace {
+
+void Replace(const std::string& path, const Bytes& bytes)
+{
+    ReplacingFile file(path);
+    file.Write(bytes);
+    file.Commit();
+}
+
+} // namespace
+
+TEST(WindowsFiles, AFileHeldOpenByAViewerIsReportedAndKept)
+{
+    TestFolder folder;
+    folder.Write("out.bmp", {'o', 'l', 'd'});
+    // As an image viewer holds a picture: open for reading, sharing nothing.
+    const HANDLE viewer = ::CreateFileW((folder / "out.bmp").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    const std::string path = (folder / "out.bmp").string();
+    ExpectImageError([&] { Replace(path, Pattern(100)); }, ImageErrorKind::Io, path + ": ");
+    ::CloseHandle(viewer);
+    EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
+
+    Replace(path, Pattern(100)); // and once it is closed, it is replaced
+    EXPECT_EQ(folder.Read("out.bmp"), Pattern(100));
+}
+
+TEST(WindowsFiles, AReadOnlyFileIsNotReplaced)
+{
+    TestFolder folder;
+    folder.Write("out.bmp", {'o', 'l', 'd'});
+    const std::filesystem::path out = folder / "out.bmp";
+    ASSERT_NE(::SetFileAttributesW(out.c_str(), FILE_ATTRIBUTE_READONLY), 0);
+    const std::string path = out.string();
+    ExpectImageError([&] { Replace(path, Pattern(100)); }, ImageErrorKind::Io, path + ": ");
+    ::SetFileAttributesW(out.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
+}
+
+TEST(WindowsFiles, NamesThatAreNotAsciiWorkThroughout)
+{
+    TestFolder folder("\xE3\x82\xAD\xE3\x83\xBC\xE3\x83\x9C\xE3\x83\xBC\xE3\x83\x89"); // キーボード
+    const std::u8string name = u8"\u7d75.bmp";                                         // 絵.bmp
+    const std::filesystem::path file = folder.Path() / std::filesystem::path(name);
+    const std::u8string utf8 = file.u8string();
+    const std::string path(utf8.begin(), utf8.end());
+    Replace(path, Pattern(5000));
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(ReadFileBytes(path), Pattern(5000));
+}
+
+TEST(WindowsFiles, TheGdiStandInAndWindowsHeadersCoexist)
+{
+    // This file includes <windows.h> and Graphics.h together; that it builds is most of the test.
+    Graphics::TBitmap bitmap;
+    EXPECT_EQ(Gdi::SetBkMode(bitmap.GetCanvas()->GetHandle(), Gdi::TRANSPARENT), Gdi::OPAQUE);
+    HDC windowsContext = nullptr;
+    EXPECT_EQ(windowsContext, nullptr);
+}
