@@ -65,9 +65,14 @@ TEST(ReadFileBytes, RefusesAFileLargerThanAnyPictureBeforeReadingIt)
 {
     TestFolder folder;
     folder.Write("huge.bmp", {'B', 'M'});
-    std::filesystem::resize_file(folder / "huge.bmp", 269484033); // sparse where it can be
-    ExpectImageError([&] { ReadFileBytes((folder / "huge.bmp").string()); }, ImageErrorKind::TooLarge,
-                     "file of 269484033 bytes is larger than the largest picture this tool reads (269484032 bytes)");
+    // One byte over the limit, and past 4 GiB, where a 32-bit size wraps
+    // to a small one. Sparse where the file system allows.
+    for (const std::uintmax_t size : {std::uintmax_t{269484033}, std::uintmax_t{4294971190}}) {
+        std::filesystem::resize_file(folder / "huge.bmp", size);
+        ExpectImageError([&] { ReadFileBytes((folder / "huge.bmp").string()); }, ImageErrorKind::TooLarge,
+                         "file of " + std::to_string(size) +
+                             " bytes is larger than the largest picture this tool reads (269484032 bytes)");
+    }
 }
 
 TEST(ReplacingFile, ReplacesAnEarlierFileWholeAndLeavesNothingElse)

@@ -50,6 +50,7 @@ RunResult RunToolWith(const std::filesystem::path& folder, const ToolHooks& hook
     std::vector<std::string> command = ToolCommand();
     command.insert(command.end(), hooks.arguments.begin(), hooks.arguments.end());
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (std::string& word : command) {
         argv.push_back(word.data());
     }

@@ -132,7 +132,7 @@ public:
         if (bits_ <= MaxTableBits) {
             table_.resize(static_cast<std::size_t>(max_) + 1);
             for (std::uint64_t v = 0; v <= max_; ++v) {
-                table_[v] = Scale(v);
+                table_[static_cast<std::size_t>(v)] = Scale(v);
             }
         }
     }
@@ -140,7 +140,7 @@ public:
     std::uint8_t operator()(std::uint32_t pixel) const
     {
         const std::uint64_t v = (pixel & mask_) >> shift_;
-        return table_.empty() ? Scale(v) : table_[v];
+        return table_.empty() ? Scale(v) : table_[static_cast<std::size_t>(v)];
     }
 
 private:

@@ -16,7 +16,7 @@ constexpr std::size_t HeaderBytes = 14 + 40;
 
 // Large enough that the 630 x 350 picture goes out in a few writes, small
 // enough to live on the stack.
-constexpr std::size_t ChunkBytes = 64 * 1024;
+constexpr std::size_t ChunkBytes = std::size_t{64} * 1024;
 
 void PutU16(std::uint8_t* p, std::uint32_t value)
 {

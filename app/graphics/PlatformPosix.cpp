@@ -144,8 +144,12 @@ std::string FollowLinks(const std::string& path)
         }
         const std::string destination(link, static_cast<std::size_t>(length));
         const std::size_t slash = target.rfind('/');
-        target = destination.front() == '/' || slash == std::string::npos ? destination
-                                                                          : target.substr(0, slash + 1) + destination;
+        if (destination.front() == '/' || slash == std::string::npos) {
+            target = destination;
+        } else {
+            target.resize(slash + 1); // relative to the link's own folder
+            target += destination;
+        }
     }
 }
 

@@ -232,6 +232,11 @@ ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             throw ImageError(ImageErrorKind::Io, path + ": is a directory, not a file");
         }
+        // Windows refuses to open such a file for writing; checked here too
+        // because Wine, run as root, would not.
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            FailIo(path, ERROR_ACCESS_DENIED);
+        }
         const Handle probe(::CreateFileW(target.c_str(), GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
