@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ComposeKeyboardPicture.h"
 
 #include "Graphics.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // keyboard-picture: draws "zzOut.bmp", a JIS keyboard stamped from the key
 // cap in "key.bmp". Takes no arguments; prints only on failure.
 

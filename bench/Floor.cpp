@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The least a run of keyboard-picture can do: read "key.bmp" whole and write
 // a file the size of the picture, "zzOut.bmp". Timing the tool against this
 // shows what its own work costs on top of starting up and doing the I/O.

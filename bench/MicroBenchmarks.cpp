@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's parts one at a time: placement, decoding key caps of several
 // variants and sizes, drawing the keys, encoding the picture and the whole
 // run. Decoding reports bytes per second so that large and small files can

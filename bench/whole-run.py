@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times whole runs of keyboard-picture against a floor program that only
 reads "key.bmp" and writes a file of the picture's size (662,254 bytes).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer entry: any bytes must decode or give an ImageError. Any other
 // exception escapes and is reported as a crash.
 #include "BmpCodec.h"

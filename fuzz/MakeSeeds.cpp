@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the sample files into a folder as the fuzzer's starting corpus.
 #include "SampleFiles.h"
 

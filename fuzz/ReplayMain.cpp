@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the fuzz entry point over files and folders of inputs, so that the
 // seeds and every input that once crashed it replay as an ordinary test,
 // with any compiler.

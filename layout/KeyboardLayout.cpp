@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "KeyboardLayout.h"
 
 namespace KeyboardLayout {

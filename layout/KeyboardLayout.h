@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JIS keyboard's character rows and where each key and label goes.
 // Pure data and arithmetic: no I/O, no graphics.
 #pragma once

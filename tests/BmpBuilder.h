@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds BMP files field by field, so that tests can state exactly which
 // header, palette and pixel bytes a file holds, valid or not.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each variant the reader takes, decoded to pixels known in advance.
 #include "BmpBuilder.h"
 #include "BmpCodec.h"

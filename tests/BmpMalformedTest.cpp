@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files the reader must refuse, each with the kind of failure and a word
 // of the message that tells the user what is wrong.
 #include "BmpBuilder.h"

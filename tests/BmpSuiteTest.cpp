@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conformance over the BMP Suite: every file gets the outcome its row of
 // expected.tsv asks for, and decoded pictures match a reference.
 #include "BmpCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stamping images and printing labels: clipping at every edge, transparent
 // and opaque text, bold, and the bitmap's own sizing.
 #include "FixedSysFont.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole run in this process, checked against a plain per-pixel model of
 // the picture: white, then each key stamped and labelled in turn.
 #include "BmpBuilder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built tool as a user runs it: in a folder, with or without arguments,
 // with or without an earlier picture, on good and bad key caps.
 #include "BmpBuilder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "KeyboardLayout.h"
 
 #include <gtest/gtest.h>

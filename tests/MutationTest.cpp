@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every single-byte change and every truncation of a few small files of
 // different variants must give a picture or an ImageError: never a crash,
 // a hang, another exception or an absurd picture.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file layer on every platform: whole reads, refusals by type and size,
 // and replacing a file whole or not at all.
 #include "Platform.h"

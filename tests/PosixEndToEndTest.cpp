@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What can go wrong around a run on POSIX: limits, signals, a reader that
 // has gone, permissions, links and odd files. Whatever happens, the tool
 // reports one line naming the file (or dies of the signal sent), the earlier

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX file layer under faults made on demand: short and interrupted
 // transfers, a full disk, a failing close, a file that changes size, the
 // size limit at its boundary, signals, and names planted in its way.

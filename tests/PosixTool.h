@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running the tool with what only POSIX has: limits and identities set in
 // the child, signals sent while it runs, a standard error nobody reads.
 #pragma once

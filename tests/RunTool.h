@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built keyboard-picture as a user would: in a folder, with
 // arguments, its output captured. One source per platform.
 #pragma once

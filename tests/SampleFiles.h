@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small valid files, one per family of variants, for the mutation test and
 // as the fuzzer's seeds.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scratch folder that tests run in and that disappears with them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 file layer where Windows differs: files held open by another
 // program, the read-only attribute, names that are not ASCII, and the GDI
 // stand-in living beside <windows.h>.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A picture in memory: width, height and rows of 8-bit colour, top row first.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows bitmap (BMP) files to and from Bitmap. Pure functions of bytes:
 // no file I/O, and any input gives a Bitmap or an ImageError.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads every BMP variant that Windows, OS/2 and Windows CE define: header
 // sizes 12 to 124, 1 to 64 bits per pixel, RLE4/RLE8/RLE24 and bit fields.
 // Every length and offset taken from the file is checked against the bytes

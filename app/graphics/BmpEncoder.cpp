@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "BmpCodec.h"
 
 #include "ImageError.h"

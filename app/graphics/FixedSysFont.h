@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one raster font: the cell of the Western "FixedSys" (8 x 15, ascent
 // 12) with glyphs from the u_vga16 console font, covering 0x20-0x7E.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sliver of the Windows GDI that drawing relies on: a device context's
 // background mode, which decides whether text paints its cell or only its ink.
 // In a namespace of its own, so that it never meets <windows.h>'s names.

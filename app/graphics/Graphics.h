@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stand-ins for the VCL Graphics unit's TBitmap, TCanvas and TFont, with
 // exactly the behaviour a program that stamps images and prints labels
 // relies on, drawing into a Bitmap in memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one failure the imaging layer reports: what went wrong, in words that
 // name the field and value at fault, and a kind that callers and tests can
 // tell apart without parsing the words.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one place the operating system is met: reading a whole file, replacing
 // a file atomically, and what a console process needs around them. One source
 // per platform (PlatformPosix.cpp, PlatformWin32.cpp), chosen by the build.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ImageError.h"
 #include "Platform.h"
 #include "PosixCalls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 side of the platform layer. Every path goes through the wide
 // (UTF-16) API, so folders whose names are not ASCII work whatever the
 // system's code page; files are opened in binary, with 64-bit sizes.

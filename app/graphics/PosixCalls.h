@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system calls of the POSIX file layer where a fault can strike: short
 // and interrupted transfers, a full disk, a failing close, a size that
 // changes. Tests replace entries to make those faults happen on demand.

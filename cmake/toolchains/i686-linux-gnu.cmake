@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 32-bit x86 Linux with Debian's cross compiler (package g++-i686-linux-gnu).
 # Linked statically, the results run on an x86-64 kernel as they are.
 set(CMAKE_SYSTEM_NAME Linux)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows x86-64 with Debian's MinGW-w64 (package g++-mingw-w64-x86-64-posix);
 # the results run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)

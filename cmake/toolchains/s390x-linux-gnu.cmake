@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Big-endian s390x Linux with Debian's cross compiler (package
 # g++-s390x-linux-gnu); linked statically, the results run under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)

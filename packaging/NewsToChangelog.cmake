@@ -1,0 +1,50 @@
+# SPDX-License-Identifier: MIT
+# Turns NEWS.md into a Debian changelog: one entry per "## VERSION (DATE)"
+# heading, one "*" item per "-" bullet, continuation lines kept as they are.
+#
+#   cmake -DNEWS=NEWS.md -DOUTPUT=changelog -DPACKAGE=name -DMAINTAINER="Name <address>" -P NewsToChangelog.cmake
+
+file(STRINGS "${NEWS}" lines)
+
+# RFC 2822 date at midnight UTC for YYYY-MM-DD (Sakamoto's day of the week).
+function(rfc2822_date iso out)
+  string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" ignored "${iso}")
+  set(year ${CMAKE_MATCH_1})
+  math(EXPR month "1${CMAKE_MATCH_2} - 100")
+  math(EXPR day "1${CMAKE_MATCH_3} - 100")
+  set(offsets 0 3 2 5 0 3 5 1 4 6 2 4)
+  math(EXPR index "${month} - 1")
+  list(GET offsets ${index} offset)
+  set(y ${year})
+  if(month LESS 3)
+    math(EXPR y "${y} - 1")
+  endif()
+  math(EXPR weekday "(${y} + ${y} / 4 - ${y} / 100 + ${y} / 400 + ${offset} + ${day}) % 7")
+  set(days Sun Mon Tue Wed Thu Fri Sat)
+  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  list(GET days ${weekday} dayName)
+  list(GET months ${index} monthName)
+  if(day LESS 10)
+    set(day "0${day}")
+  endif()
+  set(${out} "${dayName}, ${day} ${monthName} ${year} 00:00:00 +0000" PARENT_SCOPE)
+endfunction()
+
+set(text "")
+set(open FALSE)
+set(trailer "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^## ([^ ]+) \\(([0-9-]+)\\)")
+    set(version ${CMAKE_MATCH_1})
+    rfc2822_date(${CMAKE_MATCH_2} date)
+    string(APPEND text "${trailer}${PACKAGE} (${version}) unstable; urgency=medium\n\n")
+    set(trailer "\n -- ${MAINTAINER}  ${date}\n\n")
+    set(open TRUE)
+  elseif(open AND line MATCHES "^- (.*)")
+    string(APPEND text "  * ${CMAKE_MATCH_1}\n")
+  elseif(open AND line MATCHES "^  +(.*)")
+    string(APPEND text "    ${CMAKE_MATCH_1}\n")
+  endif()
+endforeach()
+string(REGEX REPLACE "\n\n$" "\n" trailer "${trailer}")
+file(WRITE "${OUTPUT}" "${text}${trailer}")
