@@ -1,13 +1,13 @@
 # SPDX-License-Identifier: MIT
 # Turns NEWS.md into a Debian changelog: one entry per "## VERSION (DATE)"
-# heading, one "*" item per "-" bullet, continuation lines kept as they are.
+# or "## VERSION (DATE HH:MM)" heading (UTC), one "*" item per "-" bullet, continuation lines kept as they are.
 #
 #   cmake -DNEWS=NEWS.md -DOUTPUT=changelog -DPACKAGE=name -DMAINTAINER="Name <address>" -P NewsToChangelog.cmake
 
 file(STRINGS "${NEWS}" lines)
 
-# RFC 2822 date at midnight UTC for YYYY-MM-DD (Sakamoto's day of the week).
-function(rfc2822_date iso out)
+# RFC 2822 date for YYYY-MM-DD at HH:MM UTC (Sakamoto's day of the week).
+function(rfc2822_date iso time out)
   string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" ignored "${iso}")
   set(year ${CMAKE_MATCH_1})
   math(EXPR month "1${CMAKE_MATCH_2} - 100")
@@ -27,18 +27,25 @@ function(rfc2822_date iso out)
   if(day LESS 10)
     set(day "0${day}")
   endif()
-  set(${out} "${dayName}, ${day} ${monthName} ${year} 00:00:00 +0000" PARENT_SCOPE)
+  set(${out} "${dayName}, ${day} ${monthName} ${year} ${time}:00 +0000" PARENT_SCOPE)
 endfunction()
 
 set(text "")
 set(open FALSE)
 set(trailer "")
 foreach(line IN LISTS lines)
-  if(line MATCHES "^## ([^ ]+) \\(([0-9-]+)\\)")
+  if(line MATCHES "^## ([^ ]+) \\(([0-9-]+)( ([0-9][0-9]:[0-9][0-9]))?\\)")
     set(version ${CMAKE_MATCH_1})
-    rfc2822_date(${CMAKE_MATCH_2} date)
-    string(APPEND text "${trailer}${PACKAGE} (${version}) unstable; urgency=medium\n\n")
-    set(trailer "\n -- ${MAINTAINER}  ${date}\n\n")
+    set(time "00:00")
+    if(CMAKE_MATCH_4)
+      set(time ${CMAKE_MATCH_4})
+    endif()
+    rfc2822_date(${CMAKE_MATCH_2} ${time} date)
+    if(open)
+      string(APPEND text "${trailer}\n")
+    endif()
+    string(APPEND text "${PACKAGE} (${version}) unstable; urgency=medium\n\n")
+    set(trailer "\n -- ${MAINTAINER}  ${date}\n")
     set(open TRUE)
   elseif(open AND line MATCHES "^- (.*)")
     string(APPEND text "  * ${CMAKE_MATCH_1}\n")
@@ -46,5 +53,4 @@ foreach(line IN LISTS lines)
     string(APPEND text "    ${CMAKE_MATCH_1}\n")
   endif()
 endforeach()
-string(REGEX REPLACE "\n\n$" "\n" trailer "${trailer}")
 file(WRITE "${OUTPUT}" "${text}${trailer}")

@@ -256,9 +256,12 @@ ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<
 
     mode_t mode = 0;
     if (targetExists) {
-        // Keep the group too where the system lets us; the owner can only
-        // be kept by a privileged user, and a refusal loses nothing else.
-        static_cast<void>(::fchown(state_->fd, targetStatus.st_uid, targetStatus.st_gid));
+        // Keep the owner and group where the system lets us. Only a
+        // privileged user may give a file away, and a refusal loses nothing
+        // else, so it is no reason to fail.
+        if (::fchown(state_->fd, targetStatus.st_uid, targetStatus.st_gid) != 0) {
+            errno = 0;
+        }
         mode = targetStatus.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
