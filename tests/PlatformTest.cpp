@@ -2,7 +2,7 @@
 // The file layer on every platform: whole reads, refusals by type and size,
 // and replacing a file whole or not at all.
 #include "Platform.h"
-#include "BmpBuilder.h"
+#include "FileChecks.h"
 #include "ImageError.h"
 #include "TestFolder.h"
 

@@ -2,7 +2,7 @@
 // The POSIX file layer under faults made on demand: short and interrupted
 // transfers, a full disk, a failing close, a file that changes size, the
 // size limit at its boundary, signals, and names planted in its way.
-#include "BmpBuilder.h"
+#include "FileChecks.h"
 #include "ImageError.h"
 #include "Platform.h"
 #include "PosixCalls.h"
@@ -21,11 +21,6 @@ using Platform::ReplacingFile;
 using Platform::SystemCalls;
 using TestSupport::Bytes;
 using TestSupport::TestFolder;
-
-namespace TestSupport {
-void ExpectImageError(const std::function<void()>& action, ImageErrorKind kind, const std::string& words);
-Bytes Pattern(std::size_t size);
-} // namespace TestSupport
 
 using TestSupport::ExpectImageError;
 using TestSupport::Pattern;

@@ -7,7 +7,7 @@
 #define NOGDI
 #include <windows.h>
 
-#include "BmpBuilder.h"
+#include "FileChecks.h"
 #include "Graphics.h"
 #include "ImageError.h"
 #include "Platform.h"
@@ -22,11 +22,6 @@ using Platform::ReadFileBytes;
 using Platform::ReplacingFile;
 using TestSupport::Bytes;
 using TestSupport::TestFolder;
-
-namespace TestSupport {
-void ExpectImageError(const std::function<void()>& action, ImageErrorKind kind, const std::string& words);
-Bytes Pattern(std::size_t size);
-} // namespace TestSupport
 
 using TestSupport::ExpectImageError;
 using TestSupport::Pattern;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "BmpCodec.h"
+#include "ImageError.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,17 @@ namespace Platform {
 // decoder accepts, plus 1 MiB for headers, a palette and a gap before the
 // pixels. Anything longer cannot be a picture the decoder accepts.
 inline constexpr std::uint64_t MaxFileBytes = Graphics::MaxPixelCount * 8 + (std::uint64_t{1} << 20);
+
+// Both platform sources refuse an oversized file with the same words.
+inline void RefuseIfTooLong(const std::string& path, std::uint64_t size)
+{
+    if (size > MaxFileBytes) {
+        throw Graphics::ImageError(Graphics::ImageErrorKind::TooLarge,
+                                   path + ": file of " + std::to_string(size) +
+                                       " bytes is larger than the largest picture this tool reads (" +
+                                       std::to_string(MaxFileBytes) + " bytes)");
+    }
+}
 
 // Reads a regular file whole. Refuses directories, devices and pipes by
 // their type, without blocking on them. A file that shrinks while it is read

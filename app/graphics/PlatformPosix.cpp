@@ -174,11 +174,7 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path)
         throw ImageError(ImageErrorKind::Io, path + ": is not a regular file");
     }
     const auto size = static_cast<std::uint64_t>(status.st_size);
-    if (size > MaxFileBytes) {
-        throw ImageError(ImageErrorKind::TooLarge, path + ": file of " + std::to_string(size) +
-                                                       " bytes is larger than the largest picture this tool reads (" +
-                                                       std::to_string(MaxFileBytes) + " bytes)");
-    }
+    RefuseIfTooLong(path, size);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     std::size_t done = 0;
     while (done < bytes.size()) {
