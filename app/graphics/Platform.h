@@ -46,8 +46,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 //
 // What the owner set on the old file is kept: its permission bits on POSIX,
 // its attributes on Windows. A file the user may not write is refused, as
-// opening it for writing would be. A symbolic link is followed and its
-// target replaced, so the link stays a link.
+// opening it for writing would be. On POSIX a symbolic link is followed and
+// its target replaced, so the link stays a link.
 class ReplacingFile {
 public:
     explicit ReplacingFile(const std::string& path);
@@ -61,9 +61,8 @@ public:
     // The temporary file's name, for tests.
     const std::string& TemporaryPath() const;
 
-    struct State;
-
 private:
+    struct State;
     std::unique_ptr<State> state_;
 };
 

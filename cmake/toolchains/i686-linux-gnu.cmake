@@ -11,5 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-# x87 arithmetic would carry extra precision into the row stagger; SSE2 rounds as every other target does.
+# SSE2 arithmetic rounds each double as the other targets do; x87 would keep
+# extra precision in registers.
 set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
