@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -34,9 +35,28 @@ constexpr std::size_t MaxTransferBytes = std::size_t{1} << 30;
 // How many symbolic links are followed before giving up, as the kernel does.
 constexpr int MaxLinkHops = 40;
 
+// Random names that are taken already are tried again this often before giving up.
+constexpr int MaxNameAttempts = 100;
+
 [[noreturn]] void FailIo(const std::string& path, int error)
 {
     throw ImageError(ImageErrorKind::Io, path + ": " + std::strerror(error));
+}
+
+// 16 hex digits from the system's random source.
+std::string RandomSuffix(const std::string& path)
+{
+    unsigned char bytes[8];
+    if (::getentropy(bytes, sizeof bytes) != 0) {
+        FailIo(path, errno);
+    }
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::string suffix;
+    for (const unsigned char byte : bytes) {
+        suffix += Digits[byte >> 4];
+        suffix += Digits[byte & 0xF];
+    }
+    return suffix;
 }
 
 // Closes on scope exit, for descriptors whose close cannot lose data.
@@ -233,24 +253,27 @@ ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<
     }
 
     // Beside the target, so that the rename stays within one file system.
-    std::string temporary = target + ".tmp-XXXXXX";
-    if (temporary.size() >= sizeof pendingTemporary) {
-        FailIo(path, ENAMETOOLONG);
-    }
-    {
+    // A random name, created exclusively and tried again while taken, so
+    // that nobody can guess it or block it. Mode 0666 lets the umask decide
+    // a new file's permissions, as for any file a program creates.
+    for (int attempt = 1;; ++attempt) {
+        const std::string temporary = target + ".tmp-" + RandomSuffix(path);
+        if (temporary.size() >= sizeof pendingTemporary) {
+            FailIo(path, ENAMETOOLONG);
+        }
         const CleanupSignalsBlocked blocked;
-        // mkstemp picks a random name and creates it exclusively, trying
-        // again while the name is taken: nobody can guess it or block it.
-        const int fd = ::mkstemp(temporary.data());
-        if (fd < 0) {
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0) {
+            state_->fd = fd;
+            state_->temporary = temporary;
+            RemoveOnSignal(temporary);
+            break;
+        }
+        if (errno != EEXIST || attempt == MaxNameAttempts) {
             FailIo(path, errno);
         }
-        state_->fd = fd;
-        state_->temporary = temporary;
-        RemoveOnSignal(temporary);
     }
 
-    mode_t mode = 0;
     if (targetExists) {
         // Keep the owner and group where the system lets us. Only a
         // privileged user may give a file away, and a refusal loses nothing
@@ -258,14 +281,9 @@ ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<
         if (::fchown(state_->fd, targetStatus.st_uid, targetStatus.st_gid) != 0) {
             errno = 0;
         }
-        mode = targetStatus.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (::fchmod(state_->fd, mode) != 0) {
-        FailIo(path, errno);
+        if (::fchmod(state_->fd, targetStatus.st_mode & 07777) != 0) {
+            FailIo(path, errno);
+        }
     }
 }
 
