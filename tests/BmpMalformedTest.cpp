@@ -83,7 +83,7 @@ const Malformed Cases[] = {
     {"jpeg", Raw({0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10}), ImageErrorKind::Unsupported, "JPEG"},
     {"gif", Raw({'G', 'I', 'F', '8', '9', 'a', 1, 0}), ImageErrorKind::Unsupported, "GIF"},
     {"text", Raw({'h', 'e', 'l', 'l', 'o'}), ImageErrorKind::BadHeader, "not a BMP file"},
-    {"one byte", Raw({'B'}), ImageErrorKind::BadHeader, "not a BMP file"},
+    {"one byte", Raw({'B'}), ImageErrorKind::Truncated, "not a BMP file"},
     {"file header cut", Cut(Valid24(), 10), ImageErrorKind::Truncated, "file header"},
     {"info header cut", Cut(Valid24(), 30), ImageErrorKind::Truncated, "info header"},
     {"unknown header size", With(Valid24(), [](BmpBuilder& b) { b.headerSize = 44; }), ImageErrorKind::BadHeader,

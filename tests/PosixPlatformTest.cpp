@@ -170,6 +170,14 @@ TEST_F(Faults, AFullDiskOrAFailingCloseKeepsTheEarlierFileAndLeavesNothing)
         {"a write that takes nothing",
          [] { SystemCalls().write = [](int, const void*, std::size_t) -> ssize_t { return 0; }; },
          "No space left on device"},
+        {"the old mode cannot be given to the new file",
+         [] {
+             SystemCalls().fchmod = [](int, mode_t) {
+                 errno = EPERM;
+                 return -1;
+             };
+         },
+         "Operation not permitted"},
         {"close reports a lost write",
          [] {
              SystemCalls().close = [](int fd) {
@@ -193,7 +201,7 @@ TEST_F(Faults, AFullDiskOrAFailingCloseKeepsTheEarlierFileAndLeavesNothing)
                 file.Commit();
             },
             ImageErrorKind::Io, path + ": " + c.reason);
-        SystemCalls() = {::read, ::write, ::close, ::fstat};
+        SystemCalls() = {::read, ::write, ::close, ::fstat, ::fchmod};
         EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
     }

@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Reads every BMP variant that Windows, OS/2 and Windows CE define: header
+// Reads the BMP variants that Windows, OS/2 and Windows CE write: header
 // sizes 12 to 124, 1 to 64 bits per pixel, RLE4/RLE8/RLE24 and bit fields.
-// Every length and offset taken from the file is checked against the bytes
-// actually present, in subtraction form and in 64 bits, before it is used.
+// Files that embed JPEG or PNG data, and OS/2 Huffman 1D files, are refused
+// by name. What the decoder does at each corner of the format, and why, is in
+// docs/bmp-decisions.md.
+//
+// Every field is read through a ByteReader that checks the bytes exist, and
+// every length and offset taken from the file is checked against the bytes
+// present, in subtraction or division form and in 64 bits, before it is used.
 
 #include "BmpCodec.h"
 
@@ -21,6 +26,7 @@ namespace Graphics {
 namespace {
 
 constexpr std::size_t FileHeaderBytes = 14;
+constexpr std::size_t BitmapArrayHeaderBytes = 14;
 
 // Compression values of the Windows headers. OS/2 2.x headers reuse 3 and 4
 // for Huffman 1D and RLE24.
@@ -48,6 +54,11 @@ const char* EncodingName(Encoding encoding)
     return "unknown";
 }
 
+bool IsRle(Encoding encoding)
+{
+    return encoding == Encoding::Rle8 || encoding == Encoding::Rle4 || encoding == Encoding::Rle24;
+}
+
 [[noreturn]] void Fail(ImageErrorKind kind, const std::string& message)
 {
     throw ImageError(kind, message);
@@ -60,22 +71,54 @@ std::string Hex32(std::uint32_t value)
     return text;
 }
 
-// Callers check that the bytes exist before reading them.
-std::uint16_t U16(const std::uint8_t* p)
+std::uint16_t LittleU16(const std::uint8_t* p)
 {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
-std::uint32_t U32(const std::uint8_t* p)
+std::uint32_t LittleU32(const std::uint8_t* p)
 {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::int32_t I32(const std::uint8_t* p)
-{
-    return static_cast<std::int32_t>(U32(p));
-}
+// Little-endian reads from one structure of the file, each checked against
+// the bytes the file holds. A read past them is a Truncated error that names
+// the structure, so no caller has to check a length first.
+class ByteReader {
+public:
+    // The structure starts at `start` in `file`; messages say "<subject> truncated".
+    ByteReader(std::span<const std::uint8_t> file, std::size_t start, std::string subject)
+        : file_(file), start_(start), subject_(std::move(subject))
+    {
+    }
+
+    // Fails unless the structure's first `length` bytes are all in the file.
+    void Require(std::uint64_t length) const
+    {
+        if (start_ > file_.size() || length > file_.size() - start_) {
+            Fail(ImageErrorKind::Truncated,
+                 subject_ + " truncated: the file has " + std::to_string(file_.size()) + " bytes");
+        }
+    }
+
+    std::uint16_t U16(std::size_t offset) const
+    {
+        Require(offset + 2);
+        return LittleU16(file_.data() + start_ + offset);
+    }
+    std::uint32_t U32(std::size_t offset) const
+    {
+        Require(offset + 4);
+        return LittleU32(file_.data() + start_ + offset);
+    }
+    std::int32_t I32(std::size_t offset) const { return static_cast<std::int32_t>(U32(offset)); }
+
+private:
+    std::span<const std::uint8_t> file_;
+    std::size_t start_;
+    std::string subject_;
+};
 
 // Names the format when the file is some other well-known kind of picture,
 // since "key.bmp" is often a PNG or JPEG that was merely renamed.
@@ -101,79 +144,123 @@ std::int32_t I32(const std::uint8_t* p)
             Fail(ImageErrorKind::Unsupported, std::string("not a BMP file: it is ") + signature.name);
         }
     }
-    if (data.size() >= 2) {
-        const std::string os2(reinterpret_cast<const char*>(data.data()), 2);
-        if (os2 == "CI" || os2 == "CP" || os2 == "IC" || os2 == "PT") {
-            Fail(ImageErrorKind::Unsupported, "OS/2 icons and pointers (signature \"" + os2 + "\") are not supported");
-        }
-    }
     char text[96];
-    if (data.size() >= 2) {
-        std::snprintf(text, sizeof text, "not a BMP file: it starts with bytes 0x%02X 0x%02X, not \"BM\"", data[0],
-                      data[1]);
-    } else {
+    if (data.size() < 2) {
+        // Too short to hold a signature at all, like an empty file.
         std::snprintf(text, sizeof text, "not a BMP file: it holds only %zu byte", data.size());
+        Fail(ImageErrorKind::Truncated, text);
     }
+    const std::string os2(reinterpret_cast<const char*>(data.data()), 2);
+    if (os2 == "CI" || os2 == "CP" || os2 == "IC" || os2 == "PT") {
+        Fail(ImageErrorKind::Unsupported, "OS/2 icons and pointers (signature \"" + os2 + "\") are not supported");
+    }
+    std::snprintf(text, sizeof text, "not a BMP file: it starts with bytes 0x%02X 0x%02X, not \"BM\"", data[0],
+                  data[1]);
     Fail(ImageErrorKind::BadHeader, text);
 }
 
-// One colour channel of a bit-field pixel. Narrow channels scale to 8 bits
-// by rounding, v * 255 / (2^n - 1), so that 5-bit white is 255, not 248.
-class Channel {
-public:
-    Channel() = default;
-    explicit Channel(std::uint32_t mask) : mask_(mask)
-    {
-        if (mask == 0) {
-            return; // an absent channel reads as 0
-        }
-        shift_ = std::countr_zero(mask);
-        bits_ = std::popcount(mask);
-        max_ = (std::uint64_t{1} << bits_) - 1;
-        if (bits_ <= MaxTableBits) {
-            table_.resize(static_cast<std::size_t>(max_) + 1);
-            for (std::uint64_t v = 0; v <= max_; ++v) {
-                table_[static_cast<std::size_t>(v)] = Scale(v);
-            }
-        }
-    }
+// --- Headers -------------------------------------------------------------
+// Each step reads or decides one thing and hands it on as a value.
 
-    std::uint8_t operator()(std::uint32_t pixel) const
-    {
-        const std::uint64_t v = (pixel & mask_) >> shift_;
-        return table_.empty() ? Scale(v) : table_[static_cast<std::size_t>(v)];
-    }
-
-private:
-    // Wider channels are rare (10-bit and up) and cheaper to compute than to tabulate.
-    static constexpr int MaxTableBits = 12;
-
-    std::uint8_t Scale(std::uint64_t v) const
-    {
-        return max_ == 0 ? std::uint8_t{0} : static_cast<std::uint8_t>((v * 255 + max_ / 2) / max_);
-    }
-
-    std::uint32_t mask_ = 0;
-    int shift_ = 0;
-    int bits_ = 0;
-    std::uint64_t max_ = 0;
-    std::vector<std::uint8_t> table_;
+// BITMAPFILEHEADER: "BM", bfSize, two reserved fields, bfOffBits. bfSize and
+// the reserved fields are not read: writers fill them unreliably.
+struct FileHeader {
+    std::size_t start = 0; // 14 inside an OS/2 bitmap array
+    std::uint32_t bfOffBits = 0;
 };
 
-struct Header {
-    std::size_t headerStart = 0; // of the info header
-    std::uint32_t headerSize = 0;
-    std::int64_t width = 0;
-    std::int64_t height = 0; // rows, always positive
-    bool topDown = false;
-    std::uint16_t bitCount = 0;
-    Encoding encoding = Encoding::Rgb;
-    std::uint32_t clrUsed = 0;
-    std::array<std::uint32_t, 4> masks{}; // red, green, blue, alpha
-    std::uint64_t paletteStart = 0;       // after the header and any masks
-    std::size_t paletteEntryBytes = 4;
-    std::uint64_t pixelOffset = 0;
+FileHeader ReadFileHeader(std::span<const std::uint8_t> data)
+{
+    FileHeader header;
+    if (data.size() >= 2 && data[0] == 'B' && data[1] == 'A') {
+        // An OS/2 bitmap array: a 14-byte array header, then the first
+        // image's own file header. Its offsets count from the start of the
+        // whole file, so reading it in place needs nothing more.
+        if (data.size() < BitmapArrayHeaderBytes + 2) {
+            Fail(ImageErrorKind::Truncated, "OS/2 bitmap array header is truncated");
+        }
+        if (data[14] != 'B' || data[15] != 'M') {
+            Fail(ImageErrorKind::Unsupported, "OS/2 bitmap array whose first image is not a bitmap is not supported");
+        }
+        header.start = BitmapArrayHeaderBytes;
+    } else if (data.size() < 2 || data[0] != 'B' || data[1] != 'M') {
+        if (data.empty()) {
+            Fail(ImageErrorKind::Truncated, "file is empty");
+        }
+        FailNotBmp(data);
+    }
+    // The info header's size field is needed to go on, so it counts as part of this step.
+    const ByteReader reader(data, header.start, "BMP file header is");
+    reader.Require(FileHeaderBytes + 4);
+    header.bfOffBits = reader.U32(10);
+    return header;
+}
+
+// The info header's fields as the format names them, whichever of its
+// layouts the file uses. Fields a layout lacks stay 0; so do the masks
+// unless the header holds them. The V4/V5 colour-space, gamma, intent and
+// profile fields are not read: the picture is drawn in the file's own values.
+struct InfoHeader {
+    std::size_t start = 0;
+    std::uint32_t biSize = 0;
+    std::int64_t biWidth = 0;
+    std::int64_t biHeight = 0; // negative: rows stored top-down
+    std::uint16_t biPlanes = 0;
+    std::uint16_t biBitCount = 0;
+    std::uint32_t biCompression = BI_RGB;
+    std::uint32_t biClrUsed = 0;
+    std::array<std::uint32_t, 4> headerMasks{}; // red, green, blue, alpha, from 52 bytes on
 };
+
+InfoHeader ReadInfoHeader(std::span<const std::uint8_t> data, const FileHeader& file)
+{
+    InfoHeader info;
+    info.start = file.start + FileHeaderBytes;
+    info.biSize = ByteReader(data, info.start, "BMP file header is").U32(0);
+    switch (info.biSize) {
+    case 12:  // BITMAPCOREHEADER (OS/2 1.x, Windows 2.x)
+    case 16:  // OS/2 2.x, shortened
+    case 40:  // BITMAPINFOHEADER
+    case 52:  // + RGB masks
+    case 56:  // + alpha mask
+    case 64:  // OS/2 2.x BITMAPINFOHEADER2
+    case 108: // BITMAPV4HEADER
+    case 124: // BITMAPV5HEADER
+        break;
+    default:
+        Fail(ImageErrorKind::BadHeader, "BMP info header size of " + std::to_string(info.biSize) +
+                                            " bytes is not one of 12, 16, 40, 52, 56, 64, 108 or 124");
+    }
+    const ByteReader reader(data, info.start, "BMP info header of " + std::to_string(info.biSize) + " bytes is");
+    reader.Require(info.biSize);
+    if (info.biSize == 12) {
+        // Unsigned 16-bit sizes: a core header cannot say top-down.
+        info.biWidth = reader.U16(4);
+        info.biHeight = reader.U16(6);
+        info.biPlanes = reader.U16(8);
+        info.biBitCount = reader.U16(10);
+        return info;
+    }
+    info.biWidth = reader.I32(4);
+    info.biHeight = reader.I32(8);
+    info.biPlanes = reader.U16(12);
+    info.biBitCount = reader.U16(14);
+    if (info.biSize >= 20) {
+        info.biCompression = reader.U32(16);
+    }
+    if (info.biSize >= 36) {
+        info.biClrUsed = reader.U32(32);
+    }
+    if (info.biHeight == INT32_MIN) {
+        Fail(ImageErrorKind::BadHeader, "BMP height of -2147483648 is not valid");
+    }
+    if (info.biSize >= 52) {
+        for (std::size_t i = 0; i < (info.biSize >= 56 ? 4U : 3U); ++i) {
+            info.headerMasks[i] = reader.U32(40 + 4 * i);
+        }
+    }
+    return info;
+}
 
 Encoding EncodingOf(std::uint32_t compression, bool os2v2)
 {
@@ -215,18 +302,77 @@ bool DepthAllowed(Encoding encoding, std::uint16_t bitCount)
     return false;
 }
 
-void CheckMasks(const Header& header)
+// What the header says, decided: the picture's size and row order, how its
+// pixels are stored, and that this reader takes them.
+struct Format {
+    std::int64_t width = 0;
+    std::int64_t height = 0; // rows, always positive
+    bool topDown = false;
+    std::uint16_t bitCount = 0;
+    Encoding encoding = Encoding::Rgb;
+    bool rle = false;
+};
+
+Format CheckFormat(const InfoHeader& info)
+{
+    Format format;
+    // 16 and 64 bytes are only ever OS/2 2.x headers, whose compression
+    // numbers differ from Windows' from 3 on.
+    format.encoding = EncodingOf(info.biCompression, info.biSize == 16 || info.biSize == 64);
+    format.rle = IsRle(format.encoding);
+    format.width = info.biWidth;
+    format.height = info.biHeight < 0 ? -info.biHeight : info.biHeight;
+    format.topDown = info.biHeight < 0;
+    format.bitCount = info.biBitCount;
+
+    if (info.biPlanes != 1) {
+        Fail(ImageErrorKind::BadHeader, "BMP planes field of " + std::to_string(info.biPlanes) + " is not 1");
+    }
+    if (format.width <= 0) {
+        Fail(ImageErrorKind::BadHeader, "BMP width of " + std::to_string(format.width) + " is not valid");
+    }
+    if (format.height == 0) {
+        Fail(ImageErrorKind::BadHeader, "BMP height of 0 is not valid");
+    }
+    if (!DepthAllowed(format.encoding, format.bitCount)) {
+        if (format.encoding == Encoding::Rgb) {
+            Fail(ImageErrorKind::Unsupported,
+                 "BMP with " + std::to_string(format.bitCount) + " bits per pixel is not supported");
+        }
+        Fail(ImageErrorKind::Unsupported, "BMP with " + std::to_string(format.bitCount) + " bits per pixel and " +
+                                              EncodingName(format.encoding) + " compression is not supported");
+    }
+    if (format.topDown && format.rle) {
+        Fail(ImageErrorKind::BadHeader,
+             std::string("top-down BMP with ") + EncodingName(format.encoding) + " compression is not valid");
+    }
+    // Decided here, before any pixel memory exists.
+    const auto pixelCount = static_cast<std::uint64_t>(format.width) * static_cast<std::uint64_t>(format.height);
+    if (pixelCount > MaxPixelCount) {
+        Fail(ImageErrorKind::TooLarge, "BMP of " + std::to_string(format.width) + " x " +
+                                           std::to_string(format.height) + " pixels is larger than the " +
+                                           std::to_string(MaxPixelCount) + " pixels this tool accepts");
+    }
+    return format;
+}
+
+// Red, green, blue and alpha masks, with the bytes they take after the header.
+struct Masks {
+    std::array<std::uint32_t, 4> masks{};
+    std::size_t bytesAfterHeader = 0;
+};
+
+void CheckMasks(const std::array<std::uint32_t, 4>& masks, std::uint16_t bitCount)
 {
     static constexpr const char* Names[] = {"red", "green", "blue", "alpha"};
-    for (std::size_t i = 0; i < header.masks.size(); ++i) {
-        const std::uint32_t mask = header.masks[i];
+    for (std::size_t i = 0; i < masks.size(); ++i) {
+        const std::uint32_t mask = masks[i];
         if (mask == 0) {
-            continue;
+            continue; // an absent channel
         }
-        if (header.bitCount < 32 && (mask >> header.bitCount) != 0) {
+        if (bitCount < 32 && (mask >> bitCount) != 0) {
             Fail(ImageErrorKind::BadHeader, std::string("BMP ") + Names[i] + " mask " + Hex32(mask) +
-                                                " reaches beyond the pixel's " + std::to_string(header.bitCount) +
-                                                " bits");
+                                                " reaches beyond the pixel's " + std::to_string(bitCount) + " bits");
         }
         const std::uint32_t run = mask >> std::countr_zero(mask);
         if ((run & (run + 1)) != 0) {
@@ -236,186 +382,133 @@ void CheckMasks(const Header& header)
     }
 }
 
-Header ReadHeader(std::span<const std::uint8_t> data)
+// The alpha mask is read and checked like the others, but the picture has
+// no use for transparency.
+Masks ReadMasks(std::span<const std::uint8_t> data, const InfoHeader& info, const Format& format)
 {
-    Header header;
-    std::size_t base = 0;
-    if (data.size() >= 2 && data[0] == 'B' && data[1] == 'A') {
-        // An OS/2 bitmap array: a 14-byte array header, then the first
-        // image's own file header. Its offsets count from the start of the
-        // whole file, so reading it in place needs nothing more.
-        if (data.size() < 16) {
-            Fail(ImageErrorKind::Truncated, "OS/2 bitmap array header is truncated");
+    Masks result;
+    if (format.encoding != Encoding::BitFields) {
+        // BI_RGB's fixed layouts. The fourth byte of 32-bit BI_RGB is documented as unused, not alpha.
+        if (format.bitCount == 16) {
+            result.masks = {0x7C00, 0x03E0, 0x001F, 0};
+        } else if (format.bitCount == 32) {
+            result.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
         }
-        if (data[14] != 'B' || data[15] != 'M') {
-            Fail(ImageErrorKind::Unsupported, "OS/2 bitmap array whose first image is not a bitmap is not supported");
-        }
-        base = 14;
-    } else if (data.size() < 2 || data[0] != 'B' || data[1] != 'M') {
-        if (data.empty()) {
-            Fail(ImageErrorKind::Truncated, "file is empty");
-        }
-        FailNotBmp(data);
+        return result;
     }
-
-    const std::size_t size = data.size();
-    const std::uint8_t* bytes = data.data();
-    if (size - base < FileHeaderBytes + 4) {
-        Fail(ImageErrorKind::Truncated,
-             "BMP file header is truncated: the file has " + std::to_string(size) + " bytes");
-    }
-    header.pixelOffset = U32(bytes + base + 10);
-    header.headerStart = base + FileHeaderBytes;
-    header.headerSize = U32(bytes + header.headerStart);
-    switch (header.headerSize) {
-    case 12:
-    case 16:
-    case 40:
-    case 52:
-    case 56:
-    case 64:
-    case 108:
-    case 124: break;
-    default:
-        Fail(ImageErrorKind::BadHeader, "BMP info header size of " + std::to_string(header.headerSize) +
-                                            " bytes is not one of 12, 16, 40, 52, 56, 64, 108 or 124");
-    }
-    if (size - header.headerStart < header.headerSize) {
-        Fail(ImageErrorKind::Truncated, "BMP info header of " + std::to_string(header.headerSize) +
-                                            " bytes is truncated: the file has " + std::to_string(size) + " bytes");
-    }
-
-    const std::uint8_t* info = bytes + header.headerStart;
-    std::uint16_t planes = 0;
-    std::uint32_t compression = BI_RGB;
-    if (header.headerSize == 12) {
-        // OS/2 1.x / Windows 2.x: unsigned 16-bit sizes (never top-down), 3-byte palette entries.
-        header.width = U16(info + 4);
-        header.height = U16(info + 6);
-        planes = U16(info + 8);
-        header.bitCount = U16(info + 10);
-        header.paletteEntryBytes = 3;
+    if (info.biSize >= 52) {
+        result.masks = info.headerMasks;
     } else {
-        header.width = I32(info + 4);
-        const std::int32_t height = I32(info + 8);
-        planes = U16(info + 12);
-        header.bitCount = U16(info + 14);
-        if (header.headerSize >= 20) {
-            compression = U32(info + 16);
+        // After a 40-byte header: three masks, or four with BI_ALPHABITFIELDS.
+        const std::size_t count = info.biCompression == BI_ALPHABITFIELDS ? 4 : 3;
+        const ByteReader reader(data, info.start + info.biSize, "BMP colour masks are");
+        reader.Require(4 * count);
+        for (std::size_t i = 0; i < count; ++i) {
+            result.masks[i] = reader.U32(4 * i);
         }
-        if (header.headerSize >= 36) {
-            header.clrUsed = U32(info + 32);
-        }
-        if (height == INT32_MIN) {
-            Fail(ImageErrorKind::BadHeader, "BMP height of -2147483648 is not valid");
-        }
-        header.topDown = height < 0;
-        header.height = height < 0 ? -static_cast<std::int64_t>(height) : height;
+        result.bytesAfterHeader = 4 * count;
     }
+    CheckMasks(result.masks, format.bitCount);
+    return result;
+}
 
-    // 16 and 64 bytes are only ever OS/2 2.x headers, whose compression
-    // numbers differ from Windows' from 3 on.
-    const bool os2v2 = header.headerSize == 16 || header.headerSize == 64;
-    header.encoding = EncodingOf(compression, os2v2);
+// Where the palette and the pixels start. The pixels start at bfOffBits,
+// which may leave a gap after the palette, but never inside the headers.
+struct Offsets {
+    std::uint64_t paletteStart = 0;
+    std::uint64_t pixelStart = 0;
+};
 
-    if (planes != 1) {
-        Fail(ImageErrorKind::BadHeader, "BMP planes field of " + std::to_string(planes) + " is not 1");
+Offsets CheckOffsets(std::span<const std::uint8_t> data, const FileHeader& file, const InfoHeader& info,
+                     const Masks& masks)
+{
+    Offsets offsets;
+    offsets.pixelStart = file.bfOffBits;
+    if (offsets.pixelStart > data.size()) {
+        Fail(ImageErrorKind::Truncated, "BMP pixel data offset " + std::to_string(offsets.pixelStart) +
+                                            " is past the end of the file (" + std::to_string(data.size()) + " bytes)");
     }
-    if (header.width <= 0) {
-        Fail(ImageErrorKind::BadHeader, "BMP width of " + std::to_string(header.width) + " is not valid");
-    }
-    if (header.height == 0) {
-        Fail(ImageErrorKind::BadHeader, "BMP height of 0 is not valid");
-    }
-    if (!DepthAllowed(header.encoding, header.bitCount)) {
-        if (header.encoding == Encoding::Rgb) {
-            Fail(ImageErrorKind::Unsupported,
-                 "BMP with " + std::to_string(header.bitCount) + " bits per pixel is not supported");
-        }
-        Fail(ImageErrorKind::Unsupported, "BMP with " + std::to_string(header.bitCount) + " bits per pixel and " +
-                                              EncodingName(header.encoding) + " compression is not supported");
-    }
-    const bool compressed =
-        header.encoding == Encoding::Rle8 || header.encoding == Encoding::Rle4 || header.encoding == Encoding::Rle24;
-    if (header.topDown && compressed) {
-        Fail(ImageErrorKind::BadHeader,
-             std::string("top-down BMP with ") + EncodingName(header.encoding) + " compression is not valid");
-    }
-    const auto pixelCount = static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
-    if (pixelCount > MaxPixelCount) {
-        Fail(ImageErrorKind::TooLarge, "BMP of " + std::to_string(header.width) + " x " +
-                                           std::to_string(header.height) + " pixels is larger than the " +
-                                           std::to_string(MaxPixelCount) + " pixels this tool accepts");
-    }
-
-    std::size_t maskBytes = 0; // masks stored after a 40-byte header
-    if (header.encoding == Encoding::BitFields) {
-        if (header.headerSize >= 52) {
-            // Masks inside the header: red, green, blue at 40, alpha at 52 from 56 bytes on.
-            for (std::size_t i = 0; i < (header.headerSize >= 56 ? 4U : 3U); ++i) {
-                header.masks[i] = U32(info + 40 + 4 * i);
-            }
-        } else {
-            // A 40-byte header is followed by three masks, or four with BI_ALPHABITFIELDS.
-            const std::size_t count = compression == BI_ALPHABITFIELDS ? 4 : 3;
-            maskBytes = 4 * count;
-            const std::size_t masksStart = header.headerStart + header.headerSize;
-            if (size - masksStart < maskBytes) {
-                Fail(ImageErrorKind::Truncated,
-                     "BMP colour masks are truncated: the file has " + std::to_string(size) + " bytes");
-            }
-            for (std::size_t i = 0; i < count; ++i) {
-                header.masks[i] = U32(bytes + masksStart + 4 * i);
-            }
-        }
-        CheckMasks(header);
-    } else if (header.bitCount == 16) {
-        header.masks = {0x7C00, 0x03E0, 0x001F, 0};
-    } else if (header.bitCount == 32) {
-        // The fourth byte of BI_RGB is documented as unused, not alpha.
-        header.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
-    }
-
-    if (header.pixelOffset > size) {
-        Fail(ImageErrorKind::Truncated, "BMP pixel data offset " + std::to_string(header.pixelOffset) +
-                                            " is past the end of the file (" + std::to_string(size) + " bytes)");
-    }
-    header.paletteStart = header.headerStart + header.headerSize + maskBytes;
-    if (header.pixelOffset < header.paletteStart) {
-        Fail(ImageErrorKind::BadHeader, "BMP pixel data offset " + std::to_string(header.pixelOffset) +
+    offsets.paletteStart = info.start + info.biSize + masks.bytesAfterHeader;
+    if (offsets.pixelStart < offsets.paletteStart) {
+        Fail(ImageErrorKind::BadHeader, "BMP pixel data offset " + std::to_string(offsets.pixelStart) +
                                             " lies inside the headers, which end at " +
-                                            std::to_string(header.paletteStart));
+                                            std::to_string(offsets.paletteStart));
     }
-    return header;
+    return offsets;
 }
 
 // Indexed pixels look up a full 256-entry table, so that an index past the
 // file's palette reads as black rather than past the table.
 using Palette = std::array<Pixel, 256>;
 
-std::size_t ReadPalette(std::span<const std::uint8_t> data, const Header& header, Palette& palette)
+Palette ReadPalette(std::span<const std::uint8_t> data, const InfoHeader& info, const Format& format,
+                    const Offsets& offsets)
 {
+    Palette palette;
     palette.fill(Black);
-    if (header.bitCount > 8) {
-        return 0; // a colour table beside 16 bits and up is only a display hint
+    if (format.bitCount > 8) {
+        return palette; // a colour table beside 16 bits and up is only a display hint
     }
-    // ClrUsed, or 2^bpp when 0, and never more than that: writers that store
-    // more (300 entries for 8 bits) still keep pixel data at bfOffBits. OS/2
-    // 1.x headers have no ClrUsed, and some writers store fewer entries than
+    // biClrUsed, or 2^bpp when 0, and never more than that: writers that store
+    // more (300 entries for 8 bits) still keep pixel data at bfOffBits. Core
+    // headers have no biClrUsed, and some writers store fewer entries than
     // 2^bpp, so the room before the pixel data caps the count too.
-    const std::uint64_t maxEntries = std::uint64_t{1} << header.bitCount;
-    std::uint64_t entries = header.clrUsed == 0 || header.clrUsed > maxEntries ? maxEntries : header.clrUsed;
-    entries = std::min<std::uint64_t>(entries, (header.pixelOffset - header.paletteStart) / header.paletteEntryBytes);
+    const std::size_t entryBytes = info.biSize == 12 ? 3 : 4; // RGBTRIPLE or RGBQUAD
+    const std::uint64_t maxEntries = std::uint64_t{1} << format.bitCount;
+    std::uint64_t entries = info.biClrUsed == 0 || info.biClrUsed > maxEntries ? maxEntries : info.biClrUsed;
+    entries = std::min<std::uint64_t>(entries, (offsets.pixelStart - offsets.paletteStart) / entryBytes);
     if (entries == 0) {
         Fail(ImageErrorKind::BadHeader,
-             "BMP with " + std::to_string(header.bitCount) + " bits per pixel has no room for its colour palette");
+             "BMP with " + std::to_string(format.bitCount) + " bits per pixel has no room for its colour palette");
     }
-    const std::uint8_t* entry = data.data() + header.paletteStart;
-    for (std::size_t i = 0; i < entries; ++i, entry += header.paletteEntryBytes) {
-        palette[i] = {entry[0], entry[1], entry[2]};
+    const std::uint8_t* entry = data.data() + offsets.paletteStart;
+    for (std::size_t i = 0; i < entries; ++i, entry += entryBytes) {
+        palette[i] = {entry[0], entry[1], entry[2]}; // blue, green, red
     }
-    return static_cast<std::size_t>(entries);
+    return palette;
 }
+
+// --- Uncompressed pixels -------------------------------------------------
+
+// One colour channel of a bit-field pixel. Narrow channels scale to 8 bits
+// by rounding, v * 255 / (2^n - 1), so that 5-bit white is 255, not 248.
+class Channel {
+public:
+    explicit Channel(std::uint32_t mask) : mask_(mask)
+    {
+        if (mask == 0) {
+            return; // an absent channel reads as 0
+        }
+        shift_ = std::countr_zero(mask);
+        max_ = (std::uint64_t{1} << std::popcount(mask)) - 1;
+        if (max_ < (std::uint64_t{1} << MaxTableBits)) {
+            table_.resize(static_cast<std::size_t>(max_) + 1);
+            for (std::uint64_t v = 0; v <= max_; ++v) {
+                table_[static_cast<std::size_t>(v)] = Scale(v);
+            }
+        }
+    }
+
+    std::uint8_t operator()(std::uint32_t pixel) const
+    {
+        const std::uint64_t v = (pixel & mask_) >> shift_;
+        return table_.empty() ? Scale(v) : table_[static_cast<std::size_t>(v)];
+    }
+
+private:
+    // Wider channels are rare (10-bit and up) and cheaper to compute than to tabulate.
+    static constexpr int MaxTableBits = 12;
+
+    std::uint8_t Scale(std::uint64_t v) const
+    {
+        return max_ == 0 ? std::uint8_t{0} : static_cast<std::uint8_t>((v * 255 + max_ / 2) / max_);
+    }
+
+    std::uint32_t mask_ = 0;
+    int shift_ = 0;
+    std::uint64_t max_ = 0;
+    std::vector<std::uint8_t> table_;
+};
 
 // Linear-light s2.13 samples of 64-bit BMPs (8192 = 1.0), clamped to 0..1,
 // to 8-bit sRGB.
@@ -435,89 +528,110 @@ const std::array<std::uint8_t, 8193>& LinearToSrgbTable()
 
 std::uint8_t LinearSample(const std::uint8_t* p)
 {
-    const auto sample = static_cast<std::int16_t>(U16(p));
+    const auto sample = static_cast<std::int16_t>(LittleU16(p));
     return LinearToSrgbTable()[static_cast<std::size_t>(std::clamp<std::int32_t>(sample, 0, 8192))];
 }
 
-Bitmap DecodeUncompressed(std::span<const std::uint8_t> data, const Header& header, const Palette& palette)
-{
-    const auto width = static_cast<std::uint64_t>(header.width);
-    const auto height = static_cast<std::uint64_t>(header.height);
-    const std::uint64_t stride = (width * header.bitCount + 31) / 32 * 4;
-    // The last row's padding is not required: some writers leave it out.
-    const std::uint64_t lastRowBytes = (width * header.bitCount + 7) / 8;
-    const std::uint64_t available = data.size() - header.pixelOffset;
-    if (stride * (height - 1) > available || lastRowBytes > available - stride * (height - 1)) {
-        Fail(ImageErrorKind::Truncated,
-             "BMP pixel data is truncated: " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
-                 std::to_string(header.bitCount) + " bits per pixel need " +
-                 std::to_string(stride * (height - 1) + lastRowBytes) + " bytes from offset " +
-                 std::to_string(header.pixelOffset) + ", the file holds " + std::to_string(available));
+// Converts the stored rows of each depth. The caller has checked that every
+// row it hands over lies in the file.
+class RowDecoder {
+public:
+    RowDecoder(const Format& format, const Masks& masks, const Palette& palette)
+        : bitCount_(format.bitCount), palette_(palette), red_(masks.masks[0]), green_(masks.masks[1]),
+          blue_(masks.masks[2]),
+          plain32_(masks.masks[0] == 0x00FF0000 && masks.masks[1] == 0x0000FF00 && masks.masks[2] == 0x000000FF)
+    {
     }
 
-    Bitmap bitmap(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), Black);
-    const Channel red(header.masks[0]);
-    const Channel green(header.masks[1]);
-    const Channel blue(header.masks[2]);
-    const bool plain32 =
-        header.masks[0] == 0x00FF0000 && header.masks[1] == 0x0000FF00 && header.masks[2] == 0x000000FF;
-    const auto w = static_cast<std::size_t>(width);
-
-    for (std::uint64_t fileRow = 0; fileRow < height; ++fileRow) {
-        const std::uint8_t* src = data.data() + header.pixelOffset + fileRow * stride;
-        const auto y = static_cast<std::int32_t>(header.topDown ? fileRow : height - 1 - fileRow);
-        Pixel* dst = bitmap.Row(y);
-        switch (header.bitCount) {
+    void operator()(const std::uint8_t* src, Pixel* dst, std::size_t width) const
+    {
+        switch (bitCount_) {
         case 1:
         case 2:
         case 4:
-        case 8: {
-            // Packed from the most significant bits: the high nibble is the first pixel.
-            const int bits = header.bitCount;
-            const unsigned indexMask = (1U << bits) - 1;
-            for (std::size_t x = 0; x < w; ++x) {
-                const std::size_t bitPos = x * static_cast<std::size_t>(bits);
-                const int shift = 8 - bits - static_cast<int>(bitPos % 8);
-                dst[x] = palette[(src[bitPos / 8] >> shift) & indexMask];
-            }
-            break;
-        }
+        case 8: Indexed(src, dst, width); break;
         case 16:
-            for (std::size_t x = 0; x < w; ++x) {
-                const std::uint32_t value = U16(src + 2 * x);
-                dst[x] = {blue(value), green(value), red(value)};
+            for (std::size_t x = 0; x < width; ++x) {
+                dst[x] = FromFields(LittleU16(src + 2 * x));
             }
             break;
-        case 24: std::memcpy(dst, src, w * sizeof(Pixel)); break;
+        case 24: std::memcpy(dst, src, width * sizeof(Pixel)); break; // stored blue, green, red as Pixel is
         case 32:
-            if (plain32) {
-                for (std::size_t x = 0; x < w; ++x) {
+            if (plain32_) {
+                for (std::size_t x = 0; x < width; ++x) {
                     dst[x] = {src[4 * x], src[4 * x + 1], src[4 * x + 2]};
                 }
             } else {
-                for (std::size_t x = 0; x < w; ++x) {
-                    const std::uint32_t value = U32(src + 4 * x);
-                    dst[x] = {blue(value), green(value), red(value)};
+                for (std::size_t x = 0; x < width; ++x) {
+                    dst[x] = FromFields(LittleU32(src + 4 * x));
                 }
             }
             break;
         case 64:
-            for (std::size_t x = 0; x < w; ++x) {
+            for (std::size_t x = 0; x < width; ++x) {
                 dst[x] = {LinearSample(src + 8 * x), LinearSample(src + 8 * x + 2), LinearSample(src + 8 * x + 4)};
             }
             break;
         default: break; // ruled out by DepthAllowed
         }
     }
+
+private:
+    // Packed from the most significant bits: the high nibble is the first pixel.
+    void Indexed(const std::uint8_t* src, Pixel* dst, std::size_t width) const
+    {
+        const unsigned indexMask = (1U << bitCount_) - 1;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::size_t bitPos = x * bitCount_;
+            const int shift = 8 - bitCount_ - static_cast<int>(bitPos % 8);
+            dst[x] = palette_[(src[bitPos / 8] >> shift) & indexMask];
+        }
+    }
+
+    Pixel FromFields(std::uint32_t value) const { return {blue_(value), green_(value), red_(value)}; }
+
+    int bitCount_;
+    const Palette& palette_;
+    Channel red_;
+    Channel green_;
+    Channel blue_;
+    bool plain32_;
+};
+
+Bitmap DecodeUncompressed(std::span<const std::uint8_t> data, const Format& format, const Masks& masks,
+                          const Palette& palette, const Offsets& offsets)
+{
+    const auto width = static_cast<std::uint64_t>(format.width);
+    const auto height = static_cast<std::uint64_t>(format.height);
+    const std::uint64_t stride = (width * format.bitCount + 31) / 32 * 4;
+    // The last row's padding is not required: some writers leave it out.
+    const std::uint64_t lastRowBytes = (width * format.bitCount + 7) / 8;
+    const std::uint64_t available = data.size() - offsets.pixelStart;
+    if (height - 1 > available / stride || lastRowBytes > available - stride * (height - 1)) {
+        Fail(ImageErrorKind::Truncated,
+             "BMP pixel data is truncated: " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
+                 std::to_string(format.bitCount) + " bits per pixel need " +
+                 std::to_string(stride * (height - 1) + lastRowBytes) + " bytes from offset " +
+                 std::to_string(offsets.pixelStart) + ", the file holds " + std::to_string(available));
+    }
+
+    Bitmap bitmap(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), Black);
+    const RowDecoder decodeRow(format, masks, palette);
+    for (std::uint64_t fileRow = 0; fileRow < height; ++fileRow) {
+        const auto y = static_cast<std::int32_t>(format.topDown ? fileRow : height - 1 - fileRow);
+        decodeRow(data.data() + offsets.pixelStart + fileRow * stride, bitmap.Row(y), static_cast<std::size_t>(width));
+    }
     return bitmap;
 }
+
+// --- RLE pixels ------------------------------------------------------------
 
 // RLE output fills rows in file order (the bottom row first); runs and deltas
 // that reach past a row or the image are clipped. Pixels the data never sets
 // (end of line, end of bitmap, delta) keep palette colour 0.
 class RleWriter {
 public:
-    RleWriter(Bitmap& bitmap) : bitmap_(bitmap) {}
+    explicit RleWriter(Bitmap& bitmap) : bitmap_(bitmap) {}
 
     bool Done() const { return y_ >= bitmap_.Height(); }
     bool Complete() const { return Done() || (y_ == bitmap_.Height() - 1 && x_ >= bitmap_.Width()); }
@@ -542,6 +656,7 @@ public:
         ++y_;
     }
 
+    // dy counts rows further in file order, i.e. up the picture.
     void Delta(std::uint8_t dx, std::uint8_t dy)
     {
         x_ += dx;
@@ -554,79 +669,112 @@ private:
     std::int64_t y_ = 0;
 };
 
-Bitmap DecodeRle(std::span<const std::uint8_t> data, const Header& header, const Palette& palette,
-                 std::size_t paletteEntries)
-{
-    Bitmap bitmap(static_cast<std::int32_t>(header.width), static_cast<std::int32_t>(header.height),
-                  paletteEntries > 0 ? palette[0] : Black);
-    RleWriter writer(bitmap);
-    const std::uint8_t* p = data.data();
-    std::size_t pos = static_cast<std::size_t>(header.pixelOffset);
-    const std::size_t end = data.size();
-    const Encoding encoding = header.encoding;
-    bool endOfBitmap = false;
+// Walks RLE4, RLE8 or OS/2 RLE24 data. A code that the data ends in the
+// middle of ends the walk; whether the picture was finished is decided after.
+class RleDecoder {
+public:
+    RleDecoder(std::span<const std::uint8_t> data, std::size_t start, Encoding encoding, const Palette& palette,
+               Bitmap& bitmap)
+        : data_(data), pos_(start), encoding_(encoding), palette_(palette), writer_(bitmap)
+    {
+    }
 
-    // Every pass consumes at least two bytes and writes at most one row's
-    // worth of pixels, so no input can make this loop run long.
-    while (!endOfBitmap && !writer.Done() && end - pos >= 2) {
-        const std::uint8_t count = p[pos];
-        const std::uint8_t code = p[pos + 1];
-        pos += 2;
-        if (count > 0) {
-            if (encoding == Encoding::Rle8) {
-                writer.Put(count, [&](std::int64_t) { return palette[code]; });
-            } else if (encoding == Encoding::Rle4) {
-                const Pixel pair[2] = {palette[code >> 4], palette[code & 0x0F]};
-                writer.Put(count, [&](std::int64_t i) { return pair[i & 1]; });
+    void Run()
+    {
+        // Every pass consumes at least two bytes and writes at most one row's
+        // worth of pixels, so no input can make this loop run long.
+        while (!endOfBitmap_ && !writer_.Done() && Left() >= 2) {
+            const std::uint8_t count = data_[pos_];
+            const std::uint8_t code = data_[pos_ + 1];
+            pos_ += 2;
+            if (count > 0) {
+                EncodedRun(count, code);
             } else {
-                // RLE24: the count, then one pixel stored blue, green, red.
-                if (end - pos < 2) {
-                    break;
-                }
-                const Pixel colour{code, p[pos], p[pos + 1]};
-                pos += 2;
-                writer.Put(count, [&](std::int64_t) { return colour; });
+                Escape(code);
             }
-            continue;
-        }
-        switch (code) {
-        case 0: writer.EndOfLine(); break;
-        case 1: endOfBitmap = true; break;
-        case 2:
-            if (end - pos < 2) {
-                pos = end;
-                break;
-            }
-            // dy counts rows further in file order, i.e. up the picture.
-            writer.Delta(p[pos], p[pos + 1]);
-            pos += 2;
-            break;
-        default: {
-            // An absolute run of `code` pixels, padded to a 16-bit boundary.
-            const std::size_t bytes = encoding == Encoding::Rle8   ? code
-                                      : encoding == Encoding::Rle4 ? (code + 1U) / 2
-                                                                   : 3U * code;
-            if (end - pos < bytes) {
-                pos = end;
-                break;
-            }
-            const std::uint8_t* run = p + pos;
-            if (encoding == Encoding::Rle8) {
-                writer.Put(code, [&](std::int64_t i) { return palette[run[i]]; });
-            } else if (encoding == Encoding::Rle4) {
-                writer.Put(code,
-                           [&](std::int64_t i) { return palette[(run[i / 2] >> ((i & 1) != 0 ? 0 : 4)) & 0x0F]; });
-            } else {
-                writer.Put(code, [&](std::int64_t i) { return Pixel{run[3 * i], run[3 * i + 1], run[3 * i + 2]}; });
-            }
-            pos += std::min(bytes + (bytes & 1U), end - pos);
-            break;
-        }
         }
     }
-    if (!endOfBitmap && !writer.Complete()) {
-        Fail(ImageErrorKind::Truncated, std::string("BMP ") + EncodingName(encoding) + " data ends at row " +
-                                            std::to_string(writer.Row()) + " of " + std::to_string(header.height) +
+
+    bool Finished() const { return endOfBitmap_ || writer_.Complete(); }
+    std::int64_t Row() const { return writer_.Row(); }
+
+private:
+    std::size_t Left() const { return data_.size() - pos_; }
+
+    // `count` pixels of one colour; RLE4 alternates the two in `code`.
+    void EncodedRun(std::uint8_t count, std::uint8_t code)
+    {
+        if (encoding_ == Encoding::Rle8) {
+            writer_.Put(count, [&](std::int64_t) { return palette_[code]; });
+        } else if (encoding_ == Encoding::Rle4) {
+            const Pixel pair[2] = {palette_[code >> 4], palette_[code & 0x0F]};
+            writer_.Put(count, [&](std::int64_t i) { return pair[i & 1]; });
+        } else if (Left() < 2) {
+            pos_ = data_.size(); // RLE24: the pixel after the count is cut off
+        } else {
+            // RLE24: the count, then one pixel stored blue, green, red.
+            const Pixel colour{code, data_[pos_], data_[pos_ + 1]};
+            pos_ += 2;
+            writer_.Put(count, [&](std::int64_t) { return colour; });
+        }
+    }
+
+    void Escape(std::uint8_t code)
+    {
+        switch (code) {
+        case 0: writer_.EndOfLine(); break;
+        case 1: endOfBitmap_ = true; break;
+        case 2:
+            if (Left() < 2) {
+                pos_ = data_.size();
+                break;
+            }
+            writer_.Delta(data_[pos_], data_[pos_ + 1]);
+            pos_ += 2;
+            break;
+        default: AbsoluteRun(code); break;
+        }
+    }
+
+    // `count` pixels stored one by one, padded to a 16-bit boundary.
+    void AbsoluteRun(std::uint8_t count)
+    {
+        const std::size_t bytes = encoding_ == Encoding::Rle8   ? count
+                                  : encoding_ == Encoding::Rle4 ? (count + 1U) / 2
+                                                                : 3U * count;
+        if (Left() < bytes) {
+            pos_ = data_.size();
+            return;
+        }
+        const std::uint8_t* run = data_.data() + pos_;
+        if (encoding_ == Encoding::Rle8) {
+            writer_.Put(count, [&](std::int64_t i) { return palette_[run[i]]; });
+        } else if (encoding_ == Encoding::Rle4) {
+            writer_.Put(count, [&](std::int64_t i) { return palette_[(run[i / 2] >> ((i & 1) != 0 ? 0 : 4)) & 0x0F]; });
+        } else {
+            writer_.Put(count, [&](std::int64_t i) { return Pixel{run[3 * i], run[3 * i + 1], run[3 * i + 2]}; });
+        }
+        pos_ += std::min(bytes + (bytes & 1U), Left());
+    }
+
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_;
+    Encoding encoding_;
+    const Palette& palette_;
+    RleWriter writer_;
+    bool endOfBitmap_ = false;
+};
+
+Bitmap DecodeRle(std::span<const std::uint8_t> data, const Format& format, const Palette& palette,
+                 const Offsets& offsets)
+{
+    // Palette colour 0 for the pixels the data never sets (black for RLE24, which has no palette).
+    Bitmap bitmap(static_cast<std::int32_t>(format.width), static_cast<std::int32_t>(format.height), palette[0]);
+    RleDecoder decoder(data, static_cast<std::size_t>(offsets.pixelStart), format.encoding, palette, bitmap);
+    decoder.Run();
+    if (!decoder.Finished()) {
+        Fail(ImageErrorKind::Truncated, std::string("BMP ") + EncodingName(format.encoding) + " data ends at row " +
+                                            std::to_string(decoder.Row()) + " of " + std::to_string(format.height) +
                                             " without an end-of-bitmap code");
     }
     return bitmap;
@@ -636,17 +784,16 @@ Bitmap DecodeRle(std::span<const std::uint8_t> data, const Header& header, const
 
 Bitmap DecodeBmp(std::span<const std::uint8_t> data)
 {
-    const Header header = ReadHeader(data);
-    Palette palette;
-    const std::size_t paletteEntries = ReadPalette(data, header, palette);
-    switch (header.encoding) {
-    case Encoding::Rle8:
-    case Encoding::Rle4:
-    case Encoding::Rle24: return DecodeRle(data, header, palette, paletteEntries);
-    case Encoding::Rgb:
-    case Encoding::BitFields: break;
+    const FileHeader file = ReadFileHeader(data);
+    const InfoHeader info = ReadInfoHeader(data, file);
+    const Format format = CheckFormat(info);
+    const Masks masks = ReadMasks(data, info, format);
+    const Offsets offsets = CheckOffsets(data, file, info, masks);
+    const Palette palette = ReadPalette(data, info, format, offsets);
+    if (format.rle) {
+        return DecodeRle(data, format, palette, offsets);
     }
-    return DecodeUncompressed(data, header, palette);
+    return DecodeUncompressed(data, format, masks, palette, offsets);
 }
 
 } // namespace Graphics

@@ -62,6 +62,9 @@ public:
     const std::string& TemporaryPath() const;
 
 private:
+    // Closes and removes the temporary file.
+    void Discard();
+
     struct State;
     std::unique_ptr<State> state_;
 };

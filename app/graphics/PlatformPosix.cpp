@@ -10,8 +10,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <optional>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 
@@ -22,7 +24,7 @@ using Graphics::ImageErrorKind;
 
 PosixCalls& SystemCalls()
 {
-    static PosixCalls calls{::read, ::write, ::close, ::fstat};
+    static PosixCalls calls{::read, ::write, ::close, ::fstat, ::fchmod};
     return calls;
 }
 
@@ -223,78 +225,93 @@ struct ReplacingFile::State {
     bool committed = false;
 };
 
-ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<State>())
-{
-    state_->path = path;
-    state_->target = FollowLinks(path);
-    const std::string& target = state_->target;
+namespace {
 
-    // Refuse what opening the file for writing would refuse (no write
-    // permission, a directory, a read-only file system), and anything that
-    // is not a plain file, before creating anything.
-    struct stat targetStatus {};
-    bool targetExists = false;
+// Refuses what opening `target` for writing would refuse (no write
+// permission, a directory, a read-only file system), and anything that is
+// not a plain file, before anything is created. Returns the target's status,
+// or nothing when there is no target yet.
+std::optional<struct stat> ProbeTarget(const std::string& path, const std::string& target)
+{
     const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (probe < 0) {
         if (errno != ENOENT) {
             FailIo(path, errno);
         }
-    } else {
-        const int statResult = ::fstat(probe, &targetStatus);
-        const int statError = errno;
-        ::close(probe);
-        if (statResult != 0) {
-            FailIo(path, statError);
-        }
-        if (!S_ISREG(targetStatus.st_mode)) {
-            throw ImageError(ImageErrorKind::Io, path + ": is not a regular file");
-        }
-        targetExists = true;
+        return std::nullopt;
     }
+    struct stat status {};
+    const int statResult = ::fstat(probe, &status);
+    const int statError = errno;
+    ::close(probe);
+    if (statResult != 0) {
+        FailIo(path, statError);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw ImageError(ImageErrorKind::Io, path + ": is not a regular file");
+    }
+    return status;
+}
 
-    // Beside the target, so that the rename stays within one file system.
-    // A random name, created exclusively and tried again while taken, so
-    // that nobody can guess it or block it. Mode 0666 lets the umask decide
-    // a new file's permissions, as for any file a program creates.
+// Beside the target, so that the rename stays within one file system. A
+// random name, created exclusively and tried again while taken, so that
+// nobody can guess it or block it. Mode 0666 lets the umask decide a new
+// file's permissions, as for any file a program creates. Returns the
+// descriptor and the name, already registered for removal on a signal.
+std::pair<int, std::string> CreateTemporary(const std::string& path, const std::string& target)
+{
     for (int attempt = 1;; ++attempt) {
-        const std::string temporary = target + ".tmp-" + RandomSuffix(path);
+        std::string temporary = target + ".tmp-" + RandomSuffix(path);
         if (temporary.size() >= sizeof pendingTemporary) {
             FailIo(path, ENAMETOOLONG);
         }
         const CleanupSignalsBlocked blocked;
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0) {
-            state_->fd = fd;
-            state_->temporary = temporary;
             RemoveOnSignal(temporary);
-            break;
+            return {fd, std::move(temporary)};
         }
         if (errno != EEXIST || attempt == MaxNameAttempts) {
             FailIo(path, errno);
         }
     }
+}
 
-    if (targetExists) {
+} // namespace
+
+ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<State>())
+{
+    state_->path = path;
+    state_->target = FollowLinks(path);
+    const std::optional<struct stat> old = ProbeTarget(path, state_->target);
+    std::tie(state_->fd, state_->temporary) = CreateTemporary(path, state_->target);
+    if (old) {
         // Keep the owner and group where the system lets us. Only a
         // privileged user may give a file away, and a refusal loses nothing
         // else, so it is no reason to fail.
-        if (::fchown(state_->fd, targetStatus.st_uid, targetStatus.st_gid) != 0) {
+        if (::fchown(state_->fd, old->st_uid, old->st_gid) != 0) {
             errno = 0;
         }
-        if (::fchmod(state_->fd, targetStatus.st_mode & 07777) != 0) {
-            FailIo(path, errno);
+        if (SystemCalls().fchmod(state_->fd, old->st_mode & 07777) != 0) {
+            const int error = errno;
+            Discard(); // no destructor runs for a constructor that throws
+            FailIo(path, error);
         }
     }
 }
 
 ReplacingFile::~ReplacingFile()
 {
-    if (state_->committed) {
-        return;
+    if (!state_->committed) {
+        Discard();
     }
+}
+
+void ReplacingFile::Discard()
+{
     const CleanupSignalsBlocked blocked;
     if (state_->fd >= 0) {
-        SystemCalls().close(state_->fd);
+        SystemCalls().close(std::exchange(state_->fd, -1));
     }
     ::unlink(state_->temporary.c_str());
     ForgetOnSignal();

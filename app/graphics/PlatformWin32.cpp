@@ -269,12 +269,16 @@ ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<
 
 ReplacingFile::~ReplacingFile()
 {
-    if (state_->committed) {
-        return;
+    if (!state_->committed) {
+        Discard();
     }
+}
+
+void ReplacingFile::Discard()
+{
     const PendingLock lock;
     if (state_->handle != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(state_->handle);
+        ::CloseHandle(std::exchange(state_->handle, INVALID_HANDLE_VALUE));
     }
     if (!state_->temporary.empty()) {
         ::DeleteFileW(state_->temporary.c_str());

@@ -15,6 +15,7 @@ struct PosixCalls {
     ssize_t (*write)(int fd, const void* buffer, std::size_t count);
     int (*close)(int fd);
     int (*fstat)(int fd, struct stat* status);
+    int (*fchmod)(int fd, mode_t mode);
 };
 
 // The calls in use; the real ones unless a test has changed them.
