@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "ComposeKeyboardPicture.h"
 
+#include "BmpCodec.h"
 #include "Graphics.h"
 #include "KeyboardLayout.h"
 
 #include <cstdio>
 #include <memory>
+
+// Every key image the loader accepts is one the placement walk places exactly.
+static_assert(Graphics::MaxPixelCount <= static_cast<std::uint64_t>(KeyboardLayout::MaxKeyWidth) &&
+                  Graphics::MaxPixelCount <= static_cast<std::uint64_t>(KeyboardLayout::MaxKeyHeight),
+              "the loader's pixel limit must stay within the placement walk's exact domain");
 
 int ComposeKeyboardPicture()
 {

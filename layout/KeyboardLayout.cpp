@@ -15,6 +15,9 @@ const float RowStagger[RowCount] = {0.0F, 0.5F, 0.75F, 1.2F};
 
 const LabelOffset LabelOffsets[4] = {{6, 12}, {6, 2}, {6, 2}, {6, 2}};
 
+// W x 1.2f is exact in a double while W has at most 29 significant bits.
+static_assert(MaxKeyWidth < (1 << 29), "the row stagger's product must stay exact");
+
 std::vector<KeyPlacement> PlaceKeys(std::int32_t keyWidth, std::int32_t keyHeight)
 {
     std::vector<KeyPlacement> placements;

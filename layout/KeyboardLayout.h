@@ -3,6 +3,7 @@
 // Pure data and arithmetic: no I/O, no graphics.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -44,10 +45,16 @@ struct KeyPlacement {
     bool operator==(const KeyPlacement&) const = default;
 };
 
+// The largest key for which every coordinate PlaceKeys gives is exact. The
+// rightmost label of the widest row starts 12 key widths plus 70 pixels in,
+// and the lowest label 3 key heights plus 28 down; both must fit in int32.
+// (The row stagger's double product is exact far beyond this width.)
+inline constexpr std::int32_t MaxKeyWidth = (INT32_MAX - LeftMargin - 6) / 12;
+inline constexpr std::int32_t MaxKeyHeight = (INT32_MAX - TopMargin - 12) / 3;
+
 // The 48 keys in drawing order: row 0 to row 3, left to right in each row.
-// Nothing is clipped; keys may fall outside any picture. Coordinates are
-// formed in 64 bits and stored in 32, which is exact for every key size the
-// image loader accepts.
+// Nothing is clipped; keys may fall outside any picture. Exact for keys of
+// up to MaxKeyWidth x MaxKeyHeight pixels.
 std::vector<KeyPlacement> PlaceKeys(std::int32_t keyWidth, std::int32_t keyHeight);
 
 } // namespace KeyboardLayout

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "BmpCodec.h"
 #include "KeyboardLayout.h"
 
 #include <gtest/gtest.h>
@@ -89,14 +90,19 @@ TEST(PlaceKeys, HandlesEmptyKeySizes)
     }
 }
 
-TEST(PlaceKeys, StaysExactForTheLargestKeyTheLoaderAccepts)
+TEST(PlaceKeys, StaysExactForTheLargestKeysTheLoaderAccepts)
 {
-    // A one-pixel-high key of 2^25 pixels: the last key lies far right but
-    // must not wrap around in 32 bits.
-    const std::int32_t width = 1 << 25;
-    const auto placements = PlaceKeys(width, 1);
-    ASSERT_EQ(placements.size(), 48U);
-    const std::int64_t expected = 64 + static_cast<std::int64_t>(width * 1.2000000476837158) + 10LL * width;
-    EXPECT_EQ(placements.back().keyX, expected);
-    EXPECT_EQ(placements.back().keyY, 19);
+    // The widest one-pixel-high key the loader takes: far right, but no wrap in 32 bits.
+    const auto widest = PlaceKeys(static_cast<std::int32_t>(Graphics::MaxPixelCount), 1);
+    ASSERT_EQ(widest.size(), 48U);
+    EXPECT_EQ(widest[12].keyX, 402653248);    // 64 + 12 x 2^25
+    EXPECT_EQ(widest.back().keyX, 375809704); // 64 + 1.2f x 2^25 + 10 x 2^25
+    EXPECT_EQ(widest.back().keyY, 19);
+    const auto tallest = PlaceKeys(1, static_cast<std::int32_t>(Graphics::MaxPixelCount));
+    EXPECT_EQ(tallest.back().labelY, 100663324); // 16 + 3 x 2^25 + 12
+
+    // The row stagger in double precision: a product in single precision, or
+    // a sum in it, would put row 3 at 2097153 and 40265384.
+    EXPECT_EQ(RowStarts(PlaceKeys(1747574, 1))[3], 2097152);
+    EXPECT_EQ(RowStarts(PlaceKeys(33554431, 1)), (std::vector<std::int32_t>{64, 16777279, 25165887, 40265382}));
 }
