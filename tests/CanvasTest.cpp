@@ -3,6 +3,7 @@
 // and opaque text, bold, and the bitmap's own sizing.
 #include "FixedSysFont.h"
 #include "Graphics.h"
+#include "ImageError.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,14 @@ TEST(TBitmap, StartsEmptyAndGrowsWhiteKeepingWhatItHad)
     bitmap.SetWidth(700);
     EXPECT_EQ(bitmap.ScanLine(1)[2], Teal);
     EXPECT_EQ(bitmap.ScanLine(1)[650], Graphics::White);
+}
+
+TEST(TBitmap, RefusesANegativeSizeWithAnImageError)
+{
+    TBitmap bitmap;
+    EXPECT_THROW(bitmap.SetWidth(-1), Graphics::ImageError);
+    EXPECT_THROW(bitmap.SetHeight(-350), Graphics::ImageError);
+    EXPECT_EQ(bitmap.GetWidth(), 0);
 }
 
 TEST(TCanvasDraw, CopiesTheImageClippedAtEveryEdge)

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "Bitmap.h"
 
+#include "ImageError.h"
+
 #include <algorithm>
-#include <stdexcept>
+#include <string>
 
 namespace Graphics {
 
@@ -11,7 +13,8 @@ namespace {
 std::size_t PixelCount(std::int32_t width, std::int32_t height)
 {
     if (width < 0 || height < 0) {
-        throw std::invalid_argument("a bitmap's width and height cannot be negative");
+        throw ImageError(ImageErrorKind::BadHeader,
+                         "a bitmap cannot be " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
     }
     return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
 }
@@ -43,12 +46,6 @@ void Bitmap::Resize(std::int32_t width, std::int32_t height, Pixel fill)
         std::copy_n(Row(y), keptWidth, resized.Row(y));
     }
     *this = std::move(resized);
-}
-
-Rect Rect::Intersect(const Rect& other) const
-{
-    return {std::max(left, other.left), std::max(top, other.top), std::min(right, other.right),
-            std::min(bottom, other.bottom)};
 }
 
 } // namespace Graphics

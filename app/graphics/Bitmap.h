@@ -2,6 +2,7 @@
 // A picture in memory: width, height and rows of 8-bit colour, top row first.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -29,8 +30,9 @@ public:
     std::int32_t Width() const { return width_; }
     std::int32_t Height() const { return height_; }
 
-    Pixel* Row(std::int32_t y) { return pixels_.data() + Offset(0, y); }
-    const Pixel* Row(std::int32_t y) const { return pixels_.data() + Offset(0, y); }
+    // Debug builds check every position; release builds trust the callers, which clip first.
+    Pixel* Row(std::int32_t y) { return pixels_.data() + RowOffset(y); }
+    const Pixel* Row(std::int32_t y) const { return pixels_.data() + RowOffset(y); }
     Pixel& At(std::int32_t x, std::int32_t y) { return pixels_[Offset(x, y)]; }
     const Pixel& At(std::int32_t x, std::int32_t y) const { return pixels_[Offset(x, y)]; }
 
@@ -40,26 +42,20 @@ public:
     bool operator==(const Bitmap&) const = default;
 
 private:
+    std::size_t RowOffset(std::int32_t y) const
+    {
+        assert(y >= 0 && y < height_);
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
+    }
     std::size_t Offset(std::int32_t x, std::int32_t y) const
     {
-        return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
+        assert(x >= 0 && x < width_);
+        return RowOffset(y) + static_cast<std::size_t>(x);
     }
 
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     std::vector<Pixel> pixels_;
-};
-
-// Half-open: right and bottom are outside. 64-bit so that a position near the
-// int32 limits plus an image size cannot overflow.
-struct Rect {
-    std::int64_t left;
-    std::int64_t top;
-    std::int64_t right;
-    std::int64_t bottom;
-
-    bool Empty() const { return right <= left || bottom <= top; }
-    Rect Intersect(const Rect& other) const;
 };
 
 } // namespace Graphics

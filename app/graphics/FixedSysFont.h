@@ -10,7 +10,6 @@ namespace Graphics {
 
 inline constexpr int FixedSysCellWidth = 8;
 inline constexpr int FixedSysCellHeight = 15;
-inline constexpr int FixedSysAscent = 12;
 inline constexpr unsigned char FixedSysFirstChar = 0x20;
 inline constexpr unsigned char FixedSysLastChar = 0x7E;
 inline constexpr int FixedSysGlyphCount = FixedSysLastChar - FixedSysFirstChar + 1;

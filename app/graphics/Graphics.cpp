@@ -32,6 +32,22 @@ std::uint8_t StyleBit(TFontStyle style)
     return static_cast<std::uint8_t>(1U << static_cast<unsigned>(style));
 }
 
+// Half-open: right and bottom are outside. 64-bit so that a position near the
+// int32 limits plus an image size cannot overflow.
+struct Rect {
+    std::int64_t left;
+    std::int64_t top;
+    std::int64_t right;
+    std::int64_t bottom;
+
+    bool Empty() const { return right <= left || bottom <= top; }
+    Rect Intersect(const Rect& other) const
+    {
+        return {std::max(left, other.left), std::max(top, other.top), std::min(right, other.right),
+                std::min(bottom, other.bottom)};
+    }
+};
+
 ImageError OutOfMemory(const std::string& path)
 {
     return {ImageErrorKind::TooLarge, path + ": out of memory"};

@@ -31,19 +31,16 @@ private:
 };
 
 // There is one font, so every name selects it, as the Windows font mapper
-// falls back to the nearest face for a name it lacks. The name is kept as
-// given. Bold is drawn the way Windows emboldens a raster font with no bold
-// face; italic, underline and strike-out are kept in the style but not drawn.
+// falls back to the nearest face for a name it lacks. Bold is drawn the way Windows emboldens a raster font with no
+// bold face; italic, underline and strike-out are kept in the style but not drawn.
 class TFont {
 public:
-    void SetName(const std::string& name) { name_ = name; }
-    const std::string& GetName() const { return name_; }
+    void SetName(const std::string& /*name*/) {}
     void SetStyle(TFontStyles style) { style_ = style; }
     TFontStyles GetStyle() const { return style_; }
     Pixel GetColor() const { return color_; }
 
 private:
-    std::string name_ = "FixedSys";
     TFontStyles style_;
     Pixel color_ = Black;
 };
