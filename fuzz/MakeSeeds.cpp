@@ -11,7 +11,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: make-fuzz-seeds FOLDER\n");
         return 2;
     }
-    for (const auto& [name, bytes] : TestSupport::SampleFiles()) {
+    for (const TestSupport::SampleFile& sample : TestSupport::SampleFiles()) {
+        const std::string& name = sample.name;
+        const TestSupport::Bytes& bytes = sample.bytes;
         std::ofstream out(std::string(argv[1]) + "/" + name + ".bmp", std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         if (!out) {

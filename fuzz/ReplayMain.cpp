@@ -29,7 +29,7 @@ int main(int argc, char** argv)
         const std::filesystem::path path = argv[i];
         if (std::filesystem::is_directory(path)) {
             for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
-                if (entry.is_regular_file()) {
+                if (entry.is_regular_file() && entry.path().extension() == ".bmp") {
                     Replay(entry.path());
                     ++count;
                 }

@@ -165,6 +165,32 @@ TEST(TCanvasText, BoldInkIsOnePixelWider)
     EXPECT_EQ(rightmost, 7);
 }
 
+TEST(TCanvasText, BoldTextAdvancesNinePixelsAndSmearsIntoTheNinthColumn)
+{
+    // "__" in bold: each underscore fills its eight columns and, bold, the
+    // ninth; the second starts nine pixels after the first.
+    auto picture = MakeBitmap(30, 20, Teal);
+    TCanvas* canvas = picture->GetCanvas();
+    canvas->GetFont()->SetStyle({TFontStyle::fsBold});
+    Gdi::SetBkMode(canvas->GetHandle(), Gdi::TRANSPARENT);
+    canvas->TextOut(2, 0, "_|");
+    for (int y = 0; y < 20; ++y) {
+        for (int x = 0; x < 30; ++x) {
+            const bool ink = GlyphInk('_', x - 2, y, true) || GlyphInk('|', x - 11, y, true);
+            ASSERT_EQ(picture->ScanLine(y)[x], ink ? Graphics::Black : Teal) << "at (" << x << ", " << y << ")";
+        }
+    }
+    // The underscore's ink reaches its cell's last column, so bold carries it into the ninth.
+    int underscoreRow = -1;
+    for (int row = 0; row < Graphics::FixedSysCellHeight; ++row) {
+        if (GlyphInk('_', 7, row, false)) {
+            underscoreRow = row;
+        }
+    }
+    ASSERT_GE(underscoreRow, 0) << "the font's underscore no longer reaches its last column";
+    EXPECT_EQ(picture->ScanLine(underscoreRow)[2 + 8], Graphics::Black);
+}
+
 TEST(TCanvasText, OpaqueTextFillsItsCellsWithTheBackground)
 {
     auto picture = MakeBitmap(30, 20, Teal);

@@ -6,6 +6,7 @@
 #include "ComposeKeyboardPicture.h"
 #include "FixedSysFont.h"
 #include "ImageError.h"
+#include "KeyCaps.h"
 #include "KeyboardLayout.h"
 #include "TestFolder.h"
 
@@ -13,7 +14,6 @@
 
 using Graphics::Bitmap;
 using Graphics::Pixel;
-using TestSupport::BmpBuilder;
 using TestSupport::Bytes;
 using TestSupport::TestFolder;
 
@@ -60,45 +60,17 @@ Bitmap ModelPicture(const Bitmap& key)
     return picture;
 }
 
-// A key cap with a distinct colour in every pixel, stored at the given depth.
-BmpBuilder KeyCap(std::int32_t width, std::int32_t height, std::uint16_t bitCount)
-{
-    BmpBuilder bmp;
-    bmp.width = width;
-    bmp.height = height;
-    bmp.bitCount = bitCount;
-    std::vector<Bytes> rows;
-    for (std::int32_t y = 0; y < height; ++y) {
-        Bytes row;
-        for (std::int32_t x = 0; x < width; ++x) {
-            const auto index = static_cast<std::uint8_t>((x * 7 + y * 13) % 256);
-            if (bitCount == 8) {
-                row.push_back(index);
-            } else {
-                row.insert(row.end(), {index, static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y)});
-            }
-        }
-        rows.push_back(row);
-    }
-    if (bitCount == 8) {
-        for (int i = 0; i < 256; ++i) {
-            bmp.palette.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), 90});
-        }
-    }
-    bmp.pixels = TestSupport::BottomUp(rows);
-    return bmp;
-}
-
 } // namespace
 
 TEST(ComposeKeyboardPicture, StampsEveryKeyAndLabelForKeysOfManySizes)
 {
     // Ordinary, odd, tiny, overhanging the picture, and larger than the picture.
-    const std::tuple<std::int32_t, std::int32_t, std::uint16_t> keys[] = {{40, 32, 24}, {41, 17, 8},   {1, 1, 24},
-                                                                          {25, 90, 8},  {60, 100, 24}, {700, 400, 24}};
-    for (const auto& [width, height, bitCount] : keys) {
+    using enum TestSupport::KeyCapStorage;
+    const std::tuple<std::int32_t, std::int32_t, TestSupport::KeyCapStorage> keys[] = {
+        {40, 32, Rgb24}, {41, 17, Palette8}, {1, 1, Rgb24}, {25, 90, Rle8}, {60, 100, Rgb24}, {700, 400, Rgb24}};
+    for (const auto& [width, height, storage] : keys) {
         TestFolder folder;
-        const Bytes keyFile = KeyCap(width, height, bitCount).Build();
+        const Bytes keyFile = TestSupport::KeyCap(width, height, storage);
         folder.Write("key.bmp", keyFile);
         {
             InFolder inFolder(folder);
@@ -108,7 +80,7 @@ TEST(ComposeKeyboardPicture, StampsEveryKeyAndLabelForKeysOfManySizes)
         ASSERT_EQ(picture.Width(), 630);
         ASSERT_EQ(picture.Height(), 350);
         EXPECT_TRUE(picture == ModelPicture(Graphics::DecodeBmp(keyFile)))
-            << "key of " << width << " x " << height << " at " << bitCount << " bits";
+            << "key of " << width << " x " << height << " stored as " << static_cast<int>(storage);
         EXPECT_EQ(folder.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));
     }
 }

@@ -35,7 +35,9 @@ std::string Outcome(const TestSupport::Bytes& bytes)
 TEST(Mutation, EveryByteChangedAndEveryTruncationGivesAPictureOrAnError)
 {
     std::size_t variants = 0;
-    for (const auto& [name, original] : TestSupport::SampleFiles()) {
+    for (const TestSupport::SampleFile& sample : TestSupport::SampleFiles()) {
+        const std::string& name = sample.name;
+        const TestSupport::Bytes& original = sample.bytes;
         ASSERT_EQ(Outcome(original), "") << name;
         ASSERT_NO_THROW(Graphics::DecodeBmp(original)) << name << " must be valid to begin with";
         for (std::size_t i = 0; i < original.size(); ++i) {
