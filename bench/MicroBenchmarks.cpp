@@ -31,7 +31,7 @@ void DecodeBmp(benchmark::State& state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(Graphics::DecodeBmp(file));
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(file.size()));
     state.SetLabel(std::to_string(file.size()) + " byte file");
 }
 BENCHMARK(DecodeBmp)->ArgNames({"variant(0=rgb24,1=pal8,2=rle8)", "size"})->ArgsProduct({{0, 1, 2}, {40, 1000}});

@@ -103,7 +103,7 @@ TEST(PosixEndToEnd, AStandardErrorNobodyReadsStillGivesExitStatusOne)
 
 TEST(PosixEndToEnd, RunningOutOfMemoryWhileLoadingNamesTheKeyCap)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(KEYBOARD_PICTURE_SANITIZED)
     GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
 #endif
     if (Emulated()) {

@@ -76,7 +76,7 @@ inline Bytes InBitmapArray(const Bytes& inner)
     PutLe(file, 0, 4); // no next image
     PutLe(file, 0, 4); // display size
     file.insert(file.end(), inner.begin(), inner.end());
-    const std::uint32_t offBits = 14 + inner[10] + (inner[11] << 8);
+    const auto offBits = static_cast<std::uint32_t>(14 + inner[10] + (inner[11] << 8));
     file[14 + 10] = static_cast<std::uint8_t>(offBits);
     file[14 + 11] = static_cast<std::uint8_t>(offBits >> 8);
     return file;

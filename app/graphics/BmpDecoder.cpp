@@ -582,7 +582,7 @@ private:
     {
         const unsigned indexMask = (1U << bitCount_) - 1;
         for (std::size_t x = 0; x < width; ++x) {
-            const std::size_t bitPos = x * bitCount_;
+            const std::size_t bitPos = x * static_cast<std::size_t>(bitCount_);
             const int shift = 8 - bitCount_ - static_cast<int>(bitPos % 8);
             dst[x] = palette_[(src[bitPos / 8] >> shift) & indexMask];
         }
