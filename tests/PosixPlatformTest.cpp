@@ -153,7 +153,8 @@ TEST_F(Faults, AFullDiskOrAFailingCloseKeepsTheEarlierFileAndLeavesNothing)
                      errno = ENOSPC;
                      return -1;
                  }
-                 const ssize_t put = ::write(fd, buffer, std::min<std::size_t>(count, static_cast<std::size_t>(100000 - Count())));
+                 const ssize_t put =
+                     ::write(fd, buffer, std::min<std::size_t>(count, static_cast<std::size_t>(100000 - Count())));
                  Count() += static_cast<int>(put);
                  return put;
              };
