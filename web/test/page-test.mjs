@@ -120,6 +120,18 @@ try {
     check(`a ${width} x ${height} key cap gives a whole BMP`, s.downloadBytes && s.downloadBytes.length === golden.length);
   }
 
+  // Dropping a file on the page works as choosing it does.
+  const before = await page.evaluate(() => Number(document.body.dataset.runs || 0));
+  await page.evaluate(bytes => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([new Uint8Array(bytes)], "dropped.bmp", { type: "image/bmp" }));
+    document.body.dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, Array.from(exampleKey));
+  await page.waitForFunction(n => Number(document.body.dataset.runs || 0) > n, { timeout: 20000 }, before);
+  s = await state(page);
+  check("a dropped key cap gives the golden picture",
+        s.pictureShown && s.downloadBytes !== null && Buffer.from(s.downloadBytes).equals(golden), s.message);
+
   check("nothing is fetched from elsewhere", browser.foreignRequests.length === 0, browser.foreignRequests.join(" "));
 } finally {
   await browser.close();
