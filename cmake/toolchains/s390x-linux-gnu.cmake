@@ -1,14 +1,6 @@
 # SPDX-License-Identifier: MIT
-# Big-endian s390x Linux with Debian's cross compiler (package
-# g++-s390x-linux-gnu); linked statically, the results run under qemu-user.
-set(CMAKE_SYSTEM_NAME Linux)
+# Big-endian s390x Linux, run under qemu-s390x on other machines.
 set(CMAKE_SYSTEM_PROCESSOR s390x)
-set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/s390x-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x)
+set(cross_triple s390x-linux-gnu)
+set(cross_emulator qemu-s390x)
+include(${CMAKE_CURRENT_LIST_DIR}/../LinuxCrossToolchain.cmake)
