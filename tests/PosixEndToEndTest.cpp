@@ -26,6 +26,7 @@ using TestSupport::RunTool;
 using TestSupport::RunToolWith;
 using TestSupport::SourcePath;
 using TestSupport::TestFolder;
+using TestSupport::ToolHooks;
 using TestSupport::WhileRunning;
 
 namespace {
@@ -211,13 +212,19 @@ TEST(PosixEndToEnd, APictureTheUserMayNotWriteIsNotReplaced)
     std::filesystem::permissions(folder / "zzOut.bmp", std::filesystem::perms(0444));
     // The folder itself stays writable: only the file says no.
     std::filesystem::permissions(folder.Path(), std::filesystem::perms(0777));
-    const RunResult run = RunToolWith(folder.Path(), InChild([] {
-                                          if (::geteuid() == 0) { // root may write anything
-                                              if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-                                                  std::_Exit(126);
-                                              }
-                                          }
-                                      }));
+    ToolHooks hooks = InChild([] {
+        if (::geteuid() == 0) { // root may write anything
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                std::_Exit(126);
+            }
+        }
+    });
+    // A copy that user can reach: the build may sit in root's own 0700 home.
+    TestFolder tools;
+    std::filesystem::permissions(tools.Path(), std::filesystem::perms(0755));
+    hooks.program = tools / "keyboard-picture";
+    std::filesystem::copy_file(KEYBOARD_PICTURE_EXE, hooks.program);
+    const RunResult run = RunToolWith(folder.Path(), hooks);
     ExpectOneLineError(run, "zzOut.bmp: Permission denied");
     EXPECT_EQ(folder.Read("zzOut.bmp"), Old);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));

@@ -14,6 +14,7 @@ struct ToolHooks {
     std::function<void()> inChild;           // after fork, before exec
     std::function<void(pid_t)> whileRunning; // in the parent, before waiting
     bool stderrToClosedPipe = false;
+    std::filesystem::path program; // run instead of the built tool, if set
 };
 
 inline ToolHooks InChild(std::function<void()> action)

@@ -17,14 +17,14 @@ namespace {
 const std::filesystem::path ToolPath = std::filesystem::absolute(KEYBOARD_PICTURE_EXE);
 
 // The emulator that cross builds run under (qemu-user), if any, then the tool.
-std::vector<std::string> ToolCommand()
+std::vector<std::string> ToolCommand(const std::filesystem::path& program)
 {
     std::vector<std::string> words;
     std::istringstream emulator(KEYBOARD_PICTURE_EMULATOR);
     for (std::string word; emulator >> word;) {
         words.push_back(word);
     }
-    words.push_back(ToolPath.string());
+    words.push_back(program.empty() ? ToolPath.string() : program.string());
     return words;
 }
 
@@ -48,7 +48,7 @@ RunResult RunToolWith(const std::filesystem::path& folder, const ToolHooks& hook
 {
     const std::filesystem::path outPath = folder.parent_path() / (folder.filename().string() + ".out");
     const std::filesystem::path errPath = folder.parent_path() / (folder.filename().string() + ".err");
-    std::vector<std::string> command = ToolCommand();
+    std::vector<std::string> command = ToolCommand(hooks.program);
     command.insert(command.end(), hooks.arguments.begin(), hooks.arguments.end());
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
