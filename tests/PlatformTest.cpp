@@ -3,6 +3,7 @@
 // and replacing a file whole or not at all.
 #include "Platform.h"
 #include "FileChecks.h"
+#include "Graphics.h"
 #include "ImageError.h"
 #include "TestFolder.h"
 
@@ -48,17 +49,17 @@ TEST(ReadFileBytes, ReadsARegularFileWhole)
 {
     TestFolder folder;
     folder.Write("f", Pattern(100000));
-    EXPECT_EQ(ReadFileBytes((folder / "f").string()), Pattern(100000));
+    EXPECT_EQ(ReadFileBytes((folder / "f").string(), 100000), Pattern(100000));
     folder.Write("empty", {});
-    EXPECT_TRUE(ReadFileBytes((folder / "empty").string()).empty());
+    EXPECT_TRUE(ReadFileBytes((folder / "empty").string(), 0).empty());
 }
 
 TEST(ReadFileBytes, RefusesMissingFilesAndDirectoriesNamingThem)
 {
     TestFolder folder;
     const std::string missing = (folder / "missing").string();
-    ExpectImageError([&] { ReadFileBytes(missing); }, ImageErrorKind::Io, missing + ": ");
-    ExpectImageError([&] { ReadFileBytes(folder.Path().string()); }, ImageErrorKind::Io,
+    ExpectImageError([&] { ReadFileBytes(missing, 100); }, ImageErrorKind::Io, missing + ": ");
+    ExpectImageError([&] { ReadFileBytes(folder.Path().string(), 100); }, ImageErrorKind::Io,
                      ": is a directory, not a file");
 }
 
@@ -66,12 +67,13 @@ TEST(ReadFileBytes, RefusesAFileLargerThanAnyPictureBeforeReadingIt)
 {
     TestFolder folder;
     folder.Write("huge.bmp", {'B', 'M'});
-    // One byte over the limit, and past 4 GiB, where a 32-bit size wraps
-    // to a small one. Sparse where the file system allows.
+    // One byte over the loader's limit, and past 4 GiB, where a 32-bit size
+    // wraps to a small one. Sparse where the file system allows.
     for (const std::uintmax_t size : {std::uintmax_t{269484033}, std::uintmax_t{4294971190}}) {
         std::filesystem::resize_file(folder / "huge.bmp", size);
-        ExpectImageError([&] { ReadFileBytes((folder / "huge.bmp").string()); }, ImageErrorKind::TooLarge,
-                         "file of " + std::to_string(size) +
+        const std::string path = (folder / "huge.bmp").string();
+        ExpectImageError([&] { Graphics::TBitmap().LoadFromFile(path); }, ImageErrorKind::TooLarge,
+                         path + ": file of " + std::to_string(size) +
                              " bytes is larger than the largest picture this tool reads (269484032 bytes)");
     }
 }

@@ -27,6 +27,8 @@ using TestSupport::Pattern;
 
 namespace {
 
+constexpr std::uint64_t Limit = 269484032;
+
 // Each test gets the real calls back, whatever it replaced.
 class Faults : public testing::Test {
 protected:
@@ -39,7 +41,7 @@ protected:
     }
 
 private:
-    Platform::PosixCalls saved_ = SystemCalls();
+    Platform::PosixCalls saved_ = Platform::RealSystemCalls();
 };
 
 // Every other call is interrupted; the rest move at most 7 bytes.
@@ -70,7 +72,7 @@ TEST_F(Faults, ReadsResumeAfterShortAndInterruptedReads)
     TestFolder folder;
     folder.Write("f", Pattern(10007));
     SystemCalls().read = ShortInterruptedRead;
-    EXPECT_EQ(ReadFileBytes((folder / "f").string()), Pattern(10007));
+    EXPECT_EQ(ReadFileBytes((folder / "f").string(), Limit), Pattern(10007));
 }
 
 TEST_F(Faults, AFileThatShrinksWhileReadGivesWhatItStillHolds)
@@ -83,7 +85,7 @@ TEST_F(Faults, AFileThatShrinksWhileReadGivesWhatItStillHolds)
         return at >= 1200 ? 0 : ::read(fd, buffer, std::min<std::size_t>(count, static_cast<std::size_t>(1200 - at)));
     };
     const Bytes written = Pattern(5000);
-    EXPECT_EQ(ReadFileBytes((folder / "f").string()), Bytes(written.begin(), written.begin() + 1200));
+    EXPECT_EQ(ReadFileBytes((folder / "f").string(), Limit), Bytes(written.begin(), written.begin() + 1200));
 }
 
 TEST_F(Faults, TheSizeLimitHoldsAtItsExactBoundary)
@@ -97,9 +99,10 @@ TEST_F(Faults, TheSizeLimitHoldsAtItsExactBoundary)
         return result;
     };
     reportedSize = 269484032; // read, and found shorter than it said
-    EXPECT_EQ(ReadFileBytes((folder / "f").string()), (Bytes{'B', 'M'}));
+    EXPECT_EQ(ReadFileBytes((folder / "f").string(), Limit), (Bytes{'B', 'M'}));
     reportedSize = 269484033;
-    ExpectImageError([&] { ReadFileBytes((folder / "f").string()); }, ImageErrorKind::TooLarge, "269484033 bytes");
+    ExpectImageError([&] { ReadFileBytes((folder / "f").string(), Limit); }, ImageErrorKind::TooLarge,
+                     "269484033 bytes");
 }
 
 TEST_F(Faults, ReadErrorsNameTheFile)
@@ -111,7 +114,7 @@ TEST_F(Faults, ReadErrorsNameTheFile)
         return -1;
     };
     const std::string path = (folder / "f").string();
-    ExpectImageError([&] { ReadFileBytes(path); }, ImageErrorKind::Io, path + ": Input/output error");
+    ExpectImageError([&] { ReadFileBytes(path, Limit); }, ImageErrorKind::Io, path + ": Input/output error");
 }
 
 TEST_F(Faults, RefusesFifosAndDevicesWithoutBlocking)
@@ -120,8 +123,9 @@ TEST_F(Faults, RefusesFifosAndDevicesWithoutBlocking)
     const std::string fifo = (folder / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // With no writer, a blocking open would wait here for ever.
-    ExpectImageError([&] { ReadFileBytes(fifo); }, ImageErrorKind::Io, fifo + ": is not a regular file");
-    ExpectImageError([&] { ReadFileBytes("/dev/zero"); }, ImageErrorKind::Io, "/dev/zero: is not a regular file");
+    ExpectImageError([&] { ReadFileBytes(fifo, Limit); }, ImageErrorKind::Io, fifo + ": is not a regular file");
+    ExpectImageError([&] { ReadFileBytes("/dev/zero", Limit); }, ImageErrorKind::Io,
+                     "/dev/zero: is not a regular file");
 }
 
 TEST_F(Faults, WritesResumeExactlyWhereAShortOrInterruptedWriteStopped)
@@ -202,7 +206,7 @@ TEST_F(Faults, AFullDiskOrAFailingCloseKeepsTheEarlierFileAndLeavesNothing)
                 file.Commit();
             },
             ImageErrorKind::Io, path + ": " + c.reason);
-        SystemCalls() = {::read, ::write, ::close, ::fstat, ::fchmod};
+        SystemCalls() = Platform::RealSystemCalls();
         EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
     }

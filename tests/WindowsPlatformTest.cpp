@@ -77,7 +77,7 @@ TEST(WindowsFiles, NamesThatAreNotAsciiWorkThroughout)
     const std::string path(utf8.begin(), utf8.end());
     Replace(path, Pattern(5000));
     EXPECT_TRUE(std::filesystem::exists(file));
-    EXPECT_EQ(ReadFileBytes(path), Pattern(5000));
+    EXPECT_EQ(ReadFileBytes(path, 5000), Pattern(5000));
 }
 
 TEST(WindowsFiles, TheGdiStandInAndWindowsHeadersCoexist)

@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "Graphics.h"
 
-#include "BmpCodec.h"
 #include "FixedSysFont.h"
-#include "ImageError.h"
-#include "Platform.h"
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace Gdi {
@@ -47,11 +43,6 @@ struct Rect {
                 std::min(bottom, other.bottom)};
     }
 };
-
-ImageError OutOfMemory(const std::string& path)
-{
-    return {ImageErrorKind::TooLarge, path + ": out of memory"};
-}
 
 // Clips `area` to the target and hands back the visible part, or nothing.
 bool ClipToBitmap(const Bitmap& target, Rect& area)
@@ -162,38 +153,6 @@ void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text)
 
 TBitmap::TBitmap() = default;
 TBitmap::~TBitmap() = default;
-
-void TBitmap::LoadFromFile(const std::string& path)
-{
-    try {
-        const std::vector<std::uint8_t> bytes = Platform::ReadFileBytes(path);
-        try {
-            image_ = DecodeBmp(bytes);
-        } catch (const ImageError& error) {
-            throw error.WithContext(path);
-        }
-    } catch (const std::bad_alloc&) {
-        throw OutOfMemory(path);
-    }
-}
-
-void TBitmap::SaveToFile(const std::string& path) const
-{
-    try {
-        Platform::ReplacingFile file(path);
-        try {
-            EncodeBmp(image_, [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
-        } catch (const ImageError& error) {
-            if (error.Kind() == ImageErrorKind::Io) {
-                throw; // the file layer's errors already name the file
-            }
-            throw error.WithContext(path);
-        }
-        file.Commit();
-    } catch (const std::bad_alloc&) {
-        throw OutOfMemory(path);
-    }
-}
 
 void TBitmap::SetWidth(std::int32_t width)
 {

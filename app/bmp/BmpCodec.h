@@ -19,6 +19,11 @@ namespace Graphics {
 // under 100 MiB while leaving room for any real scan or screenshot.
 inline constexpr std::uint64_t MaxPixelCount = std::uint64_t{1} << 25;
 
+// The longest BMP file worth reading: an uncompressed 64-bit image of
+// MaxPixelCount pixels, plus 1 MiB for headers, a palette and a gap before
+// the pixels. Anything longer cannot be a picture DecodeBmp accepts.
+inline constexpr std::uint64_t MaxFileBytes = MaxPixelCount * 8 + (std::uint64_t{1} << 20);
+
 Bitmap DecodeBmp(std::span<const std::uint8_t> data);
 
 // Writes `bitmap` as a 24-bit bottom-up BMP with a 40-byte header, the

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The one place the operating system is met: reading a whole file, replacing
-// a file atomically, and what a console process needs around them. One source
-// per platform (PlatformPosix.cpp, PlatformWin32.cpp), chosen by the build.
-// Paths are UTF-8. Failures are ImageErrors that name the path and give the
-// system's own reason.
+// a file atomically, and what a console process needs around them. Written
+// once in Platform.cpp over a few primitives that each system provides
+// (System.h). Paths are UTF-8. Failures are ImageErrors that name the path
+// and give the system's own reason.
 #pragma once
 
-#include "BmpCodec.h"
 #include "ImageError.h"
 
 #include <cstdint>
@@ -17,26 +16,11 @@
 
 namespace Platform {
 
-// The longest file read: an uncompressed 64-bit image of the most pixels the
-// decoder accepts, plus 1 MiB for headers, a palette and a gap before the
-// pixels. Anything longer cannot be a picture the decoder accepts.
-inline constexpr std::uint64_t MaxFileBytes = Graphics::MaxPixelCount * 8 + (std::uint64_t{1} << 20);
-
-// Both platform sources refuse an oversized file with the same words.
-inline void RefuseIfTooLong(const std::string& path, std::uint64_t size)
-{
-    if (size > MaxFileBytes) {
-        throw Graphics::ImageError(Graphics::ImageErrorKind::TooLarge,
-                                   path + ": file of " + std::to_string(size) +
-                                       " bytes is larger than the largest picture this tool reads (" +
-                                       std::to_string(MaxFileBytes) + " bytes)");
-    }
-}
-
 // Reads a regular file whole. Refuses directories, devices and pipes by
-// their type, without blocking on them. A file that shrinks while it is read
-// gives what it still holds; one that grows is read up to its opening size.
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+// their type, without blocking on them, and a file longer than `maxBytes`
+// before reading it. A file that shrinks while it is read gives what it
+// still holds; one that grows is read up to its opening size.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes);
 
 // Writes a new version of a file beside it under a random name and puts it
 // in place in one step, so that readers see the old file or the whole new
@@ -62,9 +46,7 @@ public:
     const std::string& TemporaryPath() const;
 
 private:
-    // Closes and removes the temporary file.
-    void Discard();
-
+    // Removes the temporary file unless committed.
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// TBitmap's loading and saving: the file layer's bytes through the codec.
+#include "BmpCodec.h"
+#include "Graphics.h"
+#include "ImageError.h"
+#include "Platform.h"
+
+#include <new>
+#include <string>
+
+namespace Graphics {
+
+namespace {
+
+ImageError OutOfMemory(const std::string& path)
+{
+    return {ImageErrorKind::TooLarge, path + ": out of memory"};
+}
+
+} // namespace
+
+void TBitmap::LoadFromFile(const std::string& path)
+{
+    try {
+        const std::vector<std::uint8_t> bytes = Platform::ReadFileBytes(path, MaxFileBytes);
+        try {
+            image_ = DecodeBmp(bytes);
+        } catch (const ImageError& error) {
+            throw error.WithContext(path);
+        }
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemory(path);
+    }
+}
+
+void TBitmap::SaveToFile(const std::string& path) const
+{
+    try {
+        Platform::ReplacingFile file(path);
+        try {
+            EncodeBmp(image_, [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
+        } catch (const ImageError& error) {
+            if (error.Kind() == ImageErrorKind::Io) {
+                throw; // the file layer's errors already name the file
+            }
+            throw error.WithContext(path);
+        }
+        file.Commit();
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemory(path);
+    }
+}
+
+} // namespace Graphics

@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: MIT
+// Reading and replacing files, written once for every system over the
+// primitives of System.h.
+#include "Platform.h"
+
+#include "ImageError.h"
+#include "System.h"
+
+#include <algorithm>
+#include <array>
+
+namespace Platform {
+
+using Graphics::ImageError;
+using Graphics::ImageErrorKind;
+
+namespace System {
+
+void FailIo(const std::string& path, Error error)
+{
+    throw ImageError(ImageErrorKind::Io, path + ": " + Describe(error));
+}
+
+void RefuseKind(const std::string& path, Kind kind)
+{
+    throw ImageError(ImageErrorKind::Io,
+                     path + (kind == Kind::Directory ? ": is a directory, not a file" : ": is not a regular file"));
+}
+
+} // namespace System
+
+namespace {
+
+using System::Error;
+using System::FailIo;
+using System::File;
+using System::Kind;
+using System::NoFile;
+
+// One call moves at most this much: ssize_t and DWORD counts are 32 bits on
+// some systems, and Linux itself stops a little short of 2 GiB.
+constexpr std::size_t MaxTransferBytes = std::size_t{1} << 30;
+
+// Random names that are taken already are tried again this often before giving up.
+constexpr int MaxNameAttempts = 100;
+
+class InterruptionsHeld {
+public:
+    InterruptionsHeld() { System::HoldInterruptions(); }
+    ~InterruptionsHeld() { System::ReleaseInterruptions(); }
+    InterruptionsHeld(const InterruptionsHeld&) = delete;
+    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+};
+
+// 16 hex digits from the system's random source, so that nobody can guess
+// a temporary file's name or block it by planting one.
+std::string RandomSuffix(const std::string& path)
+{
+    std::array<std::uint8_t, 8> bytes{};
+    if (const Error error = System::RandomBytes(bytes)) {
+        FailIo(path, error);
+    }
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::string suffix;
+    for (const std::uint8_t byte : bytes) {
+        suffix += Digits[byte >> 4];
+        suffix += Digits[byte & 0xF];
+    }
+    return suffix;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes)
+{
+    File opened = NoFile;
+    if (const Error error = System::OpenToRead(path, opened)) {
+        FailIo(path, error);
+    }
+    const System::OpenFile file(opened);
+    System::Status status;
+    if (const Error error = System::Inspect(file.Get(), status)) {
+        FailIo(path, error);
+    }
+    if (status.kind != Kind::Regular) {
+        System::RefuseKind(path, status.kind);
+    }
+    if (status.size > maxBytes) {
+        throw ImageError(ImageErrorKind::TooLarge, path + ": file of " + std::to_string(status.size) +
+                                                       " bytes is larger than the largest picture this tool reads (" +
+                                                       std::to_string(maxBytes) + " bytes)");
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        std::size_t got = 0;
+        const std::span<std::uint8_t> rest(bytes.data() + done, std::min(bytes.size() - done, MaxTransferBytes));
+        if (const Error error = System::ReadSome(file.Get(), rest, got)) {
+            FailIo(path, error);
+        }
+        if (got == 0) {
+            break; // the file shrank since its size was taken
+        }
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+struct ReplacingFile::State {
+    State() = default;
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    // Also where a constructor that throws part way leaves its mess: no
+    // destructor of ReplacingFile runs then, but this one does.
+    ~State()
+    {
+        if (committed) {
+            return;
+        }
+        const InterruptionsHeld held;
+        if (file != NoFile) {
+            System::Close(file);
+        }
+        if (!temporary.empty()) {
+            System::Remove(temporary);
+        }
+        System::ForgetOnInterruption();
+    }
+
+    // Beside the target, so that the replacing stays within one file system.
+    // A random name, created exclusively and tried again while taken, and
+    // registered for removal on an interruption in the same breath.
+    void CreateTemporary()
+    {
+        for (int attempt = 1;; ++attempt) {
+            std::string name = target.path + ".tmp-" + RandomSuffix(path);
+            const InterruptionsHeld held;
+            const Error error = System::CreateNew(name, file);
+            if (error == 0) {
+                System::RemoveOnInterruption(name);
+                temporary = std::move(name);
+                return;
+            }
+            if (!System::IsTaken(error) || attempt == MaxNameAttempts) {
+                FailIo(path, error);
+            }
+        }
+    }
+
+    std::string path; // as the caller named it, for messages
+    System::Target target;
+    std::string temporary;
+    File file = NoFile;
+    bool committed = false;
+};
+
+ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<State>())
+{
+    state_->path = path;
+    state_->target = System::FindTarget(path);
+    if (state_->target.exists && state_->target.kind != Kind::Regular) {
+        System::RefuseKind(path, state_->target.kind);
+    }
+    state_->CreateTemporary();
+    if (state_->target.exists) {
+        System::KeepOwnerSettings(path, state_->target, state_->file);
+    }
+    state_->target.old = {};
+}
+
+ReplacingFile::~ReplacingFile() = default;
+
+void ReplacingFile::Write(std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        std::size_t put = 0;
+        if (const Error error =
+                System::WriteSome(state_->file, bytes.first(std::min(bytes.size(), MaxTransferBytes)), put)) {
+            FailIo(state_->path, error);
+        }
+        bytes = bytes.subspan(put);
+    }
+}
+
+void ReplacingFile::Commit()
+{
+    const InterruptionsHeld held;
+    if (const Error error = System::CloseWritten(std::exchange(state_->file, NoFile))) {
+        FailIo(state_->path, error);
+    }
+    if (const Error error = System::Replace(state_->temporary, state_->target.path)) {
+        FailIo(state_->path, error);
+    }
+    state_->committed = true;
+    System::ForgetOnInterruption();
+}
+
+const std::string& ReplacingFile::TemporaryPath() const
+{
+    return state_->temporary;
+}
+
+} // namespace Platform

@@ -1,0 +1,322 @@
+// SPDX-License-Identifier: MIT
+// The Win32 primitives of the file layer, and the console process around
+// it. Every path goes through the wide (UTF-16) API, so folders whose names
+// are not ASCII work whatever the system's code page; files are opened in
+// binary, with 64-bit sizes.
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#define NOGDI
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include "Platform.h"
+#include "System.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+
+namespace Platform {
+
+namespace {
+
+std::wstring Wide(const std::string& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
+                          nullptr);
+    return narrow;
+}
+
+HANDLE Handle(System::File file)
+{
+    return reinterpret_cast<HANDLE>(file);
+}
+
+System::Error LastError()
+{
+    return static_cast<System::Error>(::GetLastError());
+}
+
+// A full path, so that nothing depends on the current directory later.
+std::wstring FullPath(const std::wstring& path)
+{
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (needed == 0 || length == 0 || length >= needed) {
+        return path;
+    }
+    full.resize(length);
+    return full;
+}
+
+} // namespace
+
+namespace System {
+
+std::string Describe(Error error)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length > 0 ? std::wstring(buffer, length) : std::wstring();
+    ::LocalFree(buffer);
+    // One line, without the final full stop.
+    while (!text.empty() && (std::iswspace(text.back()) != 0 || text.back() == L'.')) {
+        text.pop_back();
+    }
+    std::replace(text.begin(), text.end(), L'\r', L' ');
+    std::replace(text.begin(), text.end(), L'\n', L' ');
+    return text.empty() ? "system error " + std::to_string(error) : Utf8(text);
+}
+
+bool IsTaken(Error error)
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+Error OpenToRead(const std::string& path, File& file)
+{
+    // Backup semantics open a directory too, so that it can be told apart.
+    const HANDLE handle =
+        ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return LastError();
+    }
+    file = reinterpret_cast<File>(handle);
+    return 0;
+}
+
+Error Inspect(File file, Status& status)
+{
+    if (::GetFileType(Handle(file)) != FILE_TYPE_DISK) {
+        status = {Kind::Other, 0};
+        return 0;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (::GetFileInformationByHandle(Handle(file), &information) == 0) {
+        return LastError();
+    }
+    const Kind kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::Directory : Kind::Regular;
+    status = {kind, std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow};
+    return 0;
+}
+
+Error ReadSome(File file, std::span<std::uint8_t> buffer, std::size_t& got)
+{
+    DWORD count = 0;
+    if (::ReadFile(Handle(file), buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) == 0) {
+        return LastError();
+    }
+    got = count;
+    return 0;
+}
+
+void Close(File file)
+{
+    ::CloseHandle(Handle(file));
+}
+
+Error CreateNew(const std::string& path, File& file)
+{
+    // Shared for deletion only, so that the console handler can still remove it.
+    const HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return LastError();
+    }
+    file = reinterpret_cast<File>(handle);
+    return 0;
+}
+
+Error WriteSome(File file, std::span<const std::uint8_t> bytes, std::size_t& put)
+{
+    DWORD count = 0;
+    if (::WriteFile(Handle(file), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) == 0) {
+        return LastError();
+    }
+    if (count == 0) {
+        return ERROR_DISK_FULL;
+    }
+    put = count;
+    return 0;
+}
+
+Error CloseWritten(File file)
+{
+    return ::CloseHandle(Handle(file)) != 0 ? 0 : LastError();
+}
+
+Error Replace(const std::string& from, const std::string& to)
+{
+    if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        return LastError();
+    }
+    return 0;
+}
+
+void Remove(const std::string& path)
+{
+    ::DeleteFileW(Wide(path).c_str());
+}
+
+Error RandomBytes(std::span<std::uint8_t> bytes)
+{
+    if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
+                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+        // Still unique enough with the exclusive create; only guessable.
+        const ULONGLONG ticks = ::GetTickCount64() ^ (ULONGLONG{::GetCurrentProcessId()} << 32);
+        std::memcpy(bytes.data(), &ticks, std::min(bytes.size(), sizeof ticks));
+    }
+    return 0;
+}
+
+// Refuses what opening the file for writing would refuse, before anything
+// is created: the read-only attribute, or another program (an image viewer)
+// holding it open without letting others write. The probe is closed at
+// once: a handle kept open would stop another run from replacing the file.
+Target FindTarget(const std::string& path)
+{
+    Target target;
+    const std::wstring full = FullPath(Wide(path));
+    target.path = Utf8(full);
+    const DWORD attributes = ::GetFileAttributesW(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) {
+            FailIo(path, error);
+        }
+        return target;
+    }
+    target.exists = true;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        target.kind = Kind::Directory;
+        return target;
+    }
+    // Windows refuses to open such a file for writing; checked here too
+    // because Wine, run as root, would not.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        FailIo(path, ERROR_ACCESS_DENIED);
+    }
+    const OpenFile probe(reinterpret_cast<File>(::CreateFileW(full.c_str(), GENERIC_WRITE,
+                                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (Handle(probe.Get()) == INVALID_HANDLE_VALUE) {
+        FailIo(path, ::GetLastError());
+    }
+    if (::GetFileType(Handle(probe.Get())) != FILE_TYPE_DISK) {
+        target.kind = Kind::Other;
+    }
+    return target;
+}
+
+// The attributes the user gave the old file (hidden, say) stay with the
+// name. Access comes from the folder, as for any new file there.
+void KeepOwnerSettings(const std::string& path, const Target& target, File file)
+{
+    const DWORD attributes = ::GetFileAttributesW(Wide(target.path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        FailIo(path, ::GetLastError());
+    }
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (basic.FileAttributes != 0 &&
+        ::SetFileInformationByHandle(Handle(file), FileBasicInfo, &basic, sizeof basic) == 0) {
+        FailIo(path, ::GetLastError());
+    }
+}
+
+// --- Removing the temporary file when the console ends the process --------
+//
+// Ctrl-C, Ctrl-Break and closing the console run the handler on a thread of
+// its own. It takes the lock and keeps it, so the main thread, which holds
+// the lock while it creates or moves the file, either finishes that step
+// first or never takes another before the default handler ends the process.
+
+namespace {
+
+SRWLOCK pendingLock = SRWLOCK_INIT;
+std::wstring pendingTemporary;
+
+BOOL WINAPI RemoveTemporaryOnConsoleEvent(DWORD /*event*/)
+{
+    ::AcquireSRWLockExclusive(&pendingLock);
+    if (!pendingTemporary.empty()) {
+        ::DeleteFileW(pendingTemporary.c_str());
+    }
+    return FALSE; // on to the default handler, which ends the process
+}
+
+} // namespace
+
+void HoldInterruptions()
+{
+    static const bool handlerInstalled = ::SetConsoleCtrlHandler(RemoveTemporaryOnConsoleEvent, TRUE) != 0;
+    static_cast<void>(handlerInstalled);
+    ::AcquireSRWLockExclusive(&pendingLock);
+}
+
+void ReleaseInterruptions()
+{
+    ::ReleaseSRWLockExclusive(&pendingLock);
+}
+
+void RemoveOnInterruption(const std::string& temporary)
+{
+    pendingTemporary = Wide(temporary);
+}
+
+void ForgetOnInterruption()
+{
+    pendingTemporary.clear();
+}
+
+} // namespace System
+
+void PrepareProcess()
+{
+    // A console program reports failures in its one line, never in a dialog box.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+void WriteErrorLine(const std::string& line)
+{
+    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (::GetConsoleMode(error, &mode) != 0) {
+        const std::wstring text = Wide(line + "\n");
+        ::WriteConsoleW(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    // Redirected to a file or a pipe: UTF-8, with the line ending Windows programs write.
+    const std::string text = line + "\r\n";
+    ::WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+} // namespace Platform

@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: MIT
+// What each operating system gives the file layer: a handful of primitives,
+// one source per system (PlatformPosix.cpp, PlatformWin32.cpp). Platform.cpp
+// builds reading and replacing from them, once for both, and words every
+// failure; the primitives only report the system's error code, except where
+// finding the file to replace is itself the system's business.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+
+namespace Platform::System {
+
+// A descriptor on POSIX, a HANDLE on Windows.
+using File = std::intptr_t;
+inline constexpr File NoFile = -1;
+
+// errno on POSIX, GetLastError() on Windows; 0 for success.
+using Error = std::int64_t;
+
+// The system's own words for an error, as one line.
+std::string Describe(Error error);
+
+// A name that exclusive creation found taken.
+bool IsTaken(Error error);
+
+enum class Kind { Regular, Directory, Other };
+
+struct Status {
+    Kind kind = Kind::Other;
+    std::uint64_t size = 0;
+};
+
+// Opens without blocking on a pipe or a device; directories open too, so
+// that their kind can be told.
+Error OpenToRead(const std::string& path, File& file);
+Error Inspect(File file, Status& status);
+// Reads at most `buffer.size()` bytes at the file's position; 0 only at its end.
+Error ReadSome(File file, std::span<std::uint8_t> buffer, std::size_t& got);
+// For files whose close cannot lose data.
+void Close(File file);
+
+// Creates a file for writing that must not exist yet.
+Error CreateNew(const std::string& path, File& file);
+// Writes at least one byte, or fails.
+Error WriteSome(File file, std::span<const std::uint8_t> bytes, std::size_t& put);
+// Closes a file just written: where some file systems report a lost write.
+Error CloseWritten(File file);
+// Puts `from` in the place of `to` in one step.
+Error Replace(const std::string& from, const std::string& to);
+void Remove(const std::string& path);
+Error RandomBytes(std::span<std::uint8_t> bytes);
+
+// Closes on scope exit.
+class OpenFile {
+public:
+    OpenFile() = default;
+    explicit OpenFile(File file) : file_(file) {}
+    OpenFile(OpenFile&& other) noexcept : file_(std::exchange(other.file_, NoFile)) {}
+    OpenFile& operator=(OpenFile&& other) noexcept
+    {
+        std::swap(file_, other.file_);
+        return *this;
+    }
+    ~OpenFile()
+    {
+        if (file_ != NoFile) {
+            Close(file_);
+        }
+    }
+    File Get() const { return file_; }
+
+private:
+    File file_ = NoFile;
+};
+
+// What `ReplacingFile` replaces, found before anything is created.
+struct Target {
+    std::string path; // the file whose place the new one takes
+    bool exists = false;
+    Kind kind = Kind::Regular; // of what exists
+    OpenFile old;              // where the system keeps it open, to copy its settings from
+};
+
+// Finds the file that writing to `path` would change, and refuses, naming
+// `path`, what writing to it would refuse.
+Target FindTarget(const std::string& path);
+// Gives the new file what the owner set on the old one; fails, naming
+// `path`, where that cannot be done.
+void KeepOwnerSettings(const std::string& path, const Target& target, File file);
+
+// While held, an interruption (a signal, the console closing) waits; the
+// temporary file it would remove is registered and forgotten under it.
+void HoldInterruptions();
+void ReleaseInterruptions();
+void RemoveOnInterruption(const std::string& temporary);
+void ForgetOnInterruption();
+
+// The failures every primitive's caller reports, worded in Platform.cpp.
+[[noreturn]] void FailIo(const std::string& path, Error error);
+[[noreturn]] void RefuseKind(const std::string& path, Kind kind);
+
+} // namespace Platform::System
