@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The sliver of the Windows GDI that drawing relies on: a device context's
 // background mode, which decides whether text paints its cell or only its ink.
-// In a namespace of its own, so that it never meets <windows.h>'s names.
+// The namespace keeps these names apart from the GDI's own functions and
+// types, but not from its macros: <windows.h> defines TRANSPARENT and OPAQUE
+// as numbers unless NOGDI is defined first, as every source that includes
+// both does.
 #pragma once
-
-#include "Bitmap.h"
 
 namespace Gdi {
 
@@ -13,7 +14,6 @@ inline constexpr int OPAQUE = 2;
 
 struct DeviceContext {
     int backgroundMode = OPAQUE; // as every new Windows device context starts
-    Graphics::Pixel backgroundColor = Graphics::White;
 };
 
 using HDC = DeviceContext*;

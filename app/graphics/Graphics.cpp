@@ -4,6 +4,7 @@
 #include "FixedSysFont.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <utility>
 
@@ -51,17 +52,6 @@ bool ClipToBitmap(const Bitmap& target, Rect& area)
     return !area.Empty();
 }
 
-void FillRect(Bitmap& target, Rect area, Pixel color)
-{
-    if (!ClipToBitmap(target, area)) {
-        return;
-    }
-    for (auto y = area.top; y < area.bottom; ++y) {
-        Pixel* row = target.Row(static_cast<std::int32_t>(y));
-        std::fill(row + area.left, row + area.right, color);
-    }
-}
-
 void CopyPixels(Bitmap& target, const Bitmap& source, std::int64_t x, std::int64_t y)
 {
     Rect area{x, y, x + source.Width(), y + source.Height()};
@@ -103,13 +93,6 @@ void DrawGlyph(Bitmap& target, std::int64_t x, std::int64_t y, const GlyphRows& 
 
 } // namespace
 
-TFontStyles::TFontStyles(std::initializer_list<TFontStyle> styles)
-{
-    for (const TFontStyle style : styles) {
-        *this << style;
-    }
-}
-
 TFontStyles& TFontStyles::operator<<(TFontStyle style)
 {
     members_ = static_cast<std::uint8_t>(members_ | StyleBit(style));
@@ -128,12 +111,8 @@ std::int32_t TCanvas::CharacterAdvance() const
 
 void TCanvas::Draw(std::int32_t x, std::int32_t y, const TBitmap* graphic)
 {
-    const Bitmap& source = graphic->Image();
-    if (&source == &target_) {
-        CopyPixels(target_, Bitmap(source), x, y); // must not read what it has just written
-    } else {
-        CopyPixels(target_, source, x, y);
-    }
+    assert(&graphic->Image() != &target_);
+    CopyPixels(target_, graphic->Image(), x, y);
 }
 
 void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text)
@@ -142,10 +121,6 @@ void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text)
     const std::int64_t advance = CharacterAdvance();
     std::int64_t cellX = x;
     for (const char character : text) {
-        if (context_.backgroundMode == Gdi::OPAQUE) {
-            FillRect(target_, {cellX, y, cellX + advance, std::int64_t{y} + FixedSysCellHeight},
-                     context_.backgroundColor);
-        }
         DrawGlyph(target_, cellX, y, FixedSysGlyph(static_cast<unsigned char>(character)), bold, font_.GetColor());
         cellX += advance;
     }

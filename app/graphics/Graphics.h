@@ -8,7 +8,6 @@
 #include "Gdi.h"
 
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -19,12 +18,8 @@ enum class TFontStyle { fsBold, fsItalic, fsUnderline, fsStrikeOut };
 // A set of TFontStyle, the way the VCL's Set template builds one: `TFontStyles() << TFontStyle::fsBold`.
 class TFontStyles {
 public:
-    TFontStyles() = default;
-    TFontStyles(std::initializer_list<TFontStyle> styles);
-
     TFontStyles& operator<<(TFontStyle style);
     bool Contains(TFontStyle style) const;
-    bool operator==(const TFontStyles&) const = default;
 
 private:
     std::uint8_t members_ = 0;
@@ -57,12 +52,13 @@ public:
     Gdi::HDC GetHandle() { return &context_; }
 
     // Copies the graphic's colours at its own size, top-left at (x, y),
-    // clipped to the target. Nothing of the graphic is transparent.
+    // clipped to the target. Nothing of the graphic is transparent. The
+    // graphic is another bitmap than the canvas's own.
     void Draw(std::int32_t x, std::int32_t y, const TBitmap* graphic);
 
-    // Top-left of the first character cell at (x, y). In OPAQUE mode each
-    // cell is first filled with the background colour; in TRANSPARENT mode
-    // only the glyphs' ink is painted.
+    // Top-left of the first character cell at (x, y). Only the glyphs' ink
+    // is painted, as in TRANSPARENT mode, the one this tool draws text in:
+    // filling the cells of OPAQUE mode is left out.
     void TextOut(std::int32_t x, std::int32_t y, const std::string& text);
 
 private:
@@ -93,9 +89,6 @@ public:
     void SetHeight(std::int32_t height);
 
     TCanvas* GetCanvas();
-
-    // Row y's pixels, top row 0, for direct access as with the VCL's ScanLine.
-    Pixel* ScanLine(std::int32_t y) { return image_.Row(y); }
 
     const Bitmap& Image() const { return image_; }
 

@@ -196,9 +196,4 @@ void ReplacingFile::Commit()
     System::ForgetOnInterruption();
 }
 
-const std::string& ReplacingFile::TemporaryPath() const
-{
-    return state_->temporary;
-}
-
 } // namespace Platform

@@ -42,9 +42,6 @@ public:
     void Write(std::span<const std::uint8_t> bytes);
     void Commit();
 
-    // The temporary file's name, for tests.
-    const std::string& TemporaryPath() const;
-
 private:
     // Removes the temporary file unless committed.
     struct State;
