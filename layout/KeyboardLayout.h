@@ -20,8 +20,10 @@ extern const char* const KeyRows[RowCount + 1];
 extern const char* const KeyKinds[RowCount + 1];
 
 // Each row's indent from LeftMargin, in key widths. The bottom row's 1.2 is
-// deliberately single precision: it lies just above 1.2, so 25 * 1.2f
-// truncates to 30, not 29.
+// single precision, 1.2000000477, just above 1.2; taken to double, its
+// product with a key width is exact and truncates to 30 for 25, where a
+// factor just below 1.2 carried in extended precision would give 29. A
+// double 1.2 gives the same rows up to a key width of 4,194,304.
 extern const float RowStagger[RowCount];
 
 struct LabelOffset {

@@ -358,7 +358,7 @@ Format CheckFormat(const InfoHeader& info)
 
 // Red, green, blue and alpha masks, with the bytes they take after the header.
 struct Masks {
-    std::array<std::uint32_t, 4> masks{};
+    std::array<std::uint32_t, 4> rgba{};
     std::size_t bytesAfterHeader = 0;
 };
 
@@ -390,25 +390,25 @@ Masks ReadMasks(std::span<const std::uint8_t> data, const InfoHeader& info, cons
     if (format.encoding != Encoding::BitFields) {
         // BI_RGB's fixed layouts. The fourth byte of 32-bit BI_RGB is documented as unused, not alpha.
         if (format.bitCount == 16) {
-            result.masks = {0x7C00, 0x03E0, 0x001F, 0};
+            result.rgba = {0x7C00, 0x03E0, 0x001F, 0};
         } else if (format.bitCount == 32) {
-            result.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
+            result.rgba = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
         }
         return result;
     }
     if (info.biSize >= 52) {
-        result.masks = info.headerMasks;
+        result.rgba = info.headerMasks;
     } else {
         // After a 40-byte header: three masks, or four with BI_ALPHABITFIELDS.
         const std::size_t count = info.biCompression == BI_ALPHABITFIELDS ? 4 : 3;
         const ByteReader reader(data, info.start + info.biSize, "BMP colour masks are");
         reader.Require(4 * count);
         for (std::size_t i = 0; i < count; ++i) {
-            result.masks[i] = reader.U32(4 * i);
+            result.rgba[i] = reader.U32(4 * i);
         }
         result.bytesAfterHeader = 4 * count;
     }
-    CheckMasks(result.masks, format.bitCount);
+    CheckMasks(result.rgba, format.bitCount);
     return result;
 }
 
@@ -537,9 +537,9 @@ std::uint8_t LinearSample(const std::uint8_t* p)
 class RowDecoder {
 public:
     RowDecoder(const Format& format, const Masks& masks, const Palette& palette)
-        : bitCount_(format.bitCount), palette_(palette), red_(masks.masks[0]), green_(masks.masks[1]),
-          blue_(masks.masks[2]),
-          plain32_(masks.masks[0] == 0x00FF0000 && masks.masks[1] == 0x0000FF00 && masks.masks[2] == 0x000000FF)
+        : bitCount_(format.bitCount), palette_(palette), red_(masks.rgba[0]), green_(masks.rgba[1]),
+          blue_(masks.rgba[2]),
+          plain32_(masks.rgba[0] == 0x00FF0000 && masks.rgba[1] == 0x0000FF00 && masks.rgba[2] == 0x000000FF)
     {
     }
 
@@ -633,14 +633,15 @@ class RleWriter {
 public:
     explicit RleWriter(Bitmap& bitmap) : bitmap_(bitmap) {}
 
-    bool Done() const { return y_ >= bitmap_.Height(); }
-    bool Complete() const { return Done() || (y_ == bitmap_.Height() - 1 && x_ >= bitmap_.Width()); }
+    bool PastLastRow() const { return y_ >= bitmap_.Height(); }
+    // Every pixel position reached: the picture needs no end-of-bitmap code.
+    bool ReachedLastPixel() const { return PastLastRow() || (y_ == bitmap_.Height() - 1 && x_ >= bitmap_.Width()); }
     std::int64_t Row() const { return y_; }
 
     // Calls colourAt(i) for the i-th of `count` pixels that land inside the row.
     template <typename ColourAt> void Put(std::int64_t count, ColourAt colourAt)
     {
-        if (!Done() && x_ < bitmap_.Width()) {
+        if (!PastLastRow() && x_ < bitmap_.Width()) {
             const std::int64_t inside = std::min<std::int64_t>(count, bitmap_.Width() - x_);
             Pixel* dst = bitmap_.Row(bitmap_.Height() - 1 - static_cast<std::int32_t>(y_)) + x_;
             for (std::int64_t i = 0; i < inside; ++i) {
@@ -683,7 +684,7 @@ public:
     {
         // Every pass consumes at least two bytes and writes at most one row's
         // worth of pixels, so no input can make this loop run long.
-        while (!endOfBitmap_ && !writer_.Done() && Left() >= 2) {
+        while (!endOfBitmap_ && !writer_.PastLastRow() && Left() >= 2) {
             const std::uint8_t count = data_[pos_];
             const std::uint8_t code = data_[pos_ + 1];
             pos_ += 2;
@@ -695,7 +696,8 @@ public:
         }
     }
 
-    bool Finished() const { return endOfBitmap_ || writer_.Complete(); }
+    // The data ended the picture: with an end-of-bitmap code, or by reaching its last pixel.
+    bool PictureEnded() const { return endOfBitmap_ || writer_.ReachedLastPixel(); }
     std::int64_t Row() const { return writer_.Row(); }
 
 private:
@@ -772,7 +774,7 @@ Bitmap DecodeRle(std::span<const std::uint8_t> data, const Format& format, const
     Bitmap bitmap(static_cast<std::int32_t>(format.width), static_cast<std::int32_t>(format.height), palette[0]);
     RleDecoder decoder(data, static_cast<std::size_t>(offsets.pixelStart), format.encoding, palette, bitmap);
     decoder.Run();
-    if (!decoder.Finished()) {
+    if (!decoder.PictureEnded()) {
         Fail(ImageErrorKind::Truncated, std::string("BMP ") + EncodingName(format.encoding) + " data ends at row " +
                                             std::to_string(decoder.Row()) + " of " + std::to_string(format.height) +
                                             " without an end-of-bitmap code");
