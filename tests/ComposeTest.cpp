@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The whole run in this process, checked against a plain per-pixel model of
-// the picture: white, then each key stamped and labelled in turn.
+// the picture, written from the keyboard's facts rather than the layout code.
 #include "BmpBuilder.h"
 #include "BmpCodec.h"
 #include "ComposeKeyboardPicture.h"
 #include "FixedSysFont.h"
 #include "ImageError.h"
 #include "KeyCaps.h"
-#include "KeyboardLayout.h"
 #include "TestFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
 
 using Graphics::Bitmap;
 using Graphics::Pixel;
@@ -32,27 +33,39 @@ private:
     std::filesystem::path previous_;
 };
 
-Bitmap ModelPicture(const Bitmap& key)
+// The keyboard written out by hand: rows of labels, and which are letters.
+const char* const Rows[] = {"1234567890-^\\", "QWERTYUIOP@[", "ASDFGHJKL;:]", "ZXCVBNM,./\\"};
+
+// A plain per-pixel model of the picture: white, then each key stamped and
+// labelled in turn, rows starting at `rowStarts` and 16 + row x H down,
+// labels 6 in and 2 (letters) or 12 down, bold by a second copy one
+// pixel to the right.
+Bitmap ModelPicture(const Bitmap& key, const std::array<std::int64_t, 4>& rowStarts)
 {
-    Bitmap picture(PictureWidth, PictureHeight, Graphics::White);
+    Bitmap picture(630, 350, Graphics::White);
     const auto set = [&](std::int64_t x, std::int64_t y, Pixel pixel) {
-        if (x >= 0 && y >= 0 && x < PictureWidth && y < PictureHeight) {
+        if (x >= 0 && y >= 0 && x < 630 && y < 350) {
             picture.At(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)) = pixel;
         }
     };
-    for (const auto& placement : KeyboardLayout::PlaceKeys(key.Width(), key.Height())) {
-        for (std::int32_t y = 0; y < key.Height(); ++y) {
-            for (std::int32_t x = 0; x < key.Width(); ++x) {
-                set(std::int64_t{placement.keyX} + x, std::int64_t{placement.keyY} + y, key.At(x, y));
+    for (std::size_t row = 0; row < 4; ++row) {
+        const std::int64_t keyY = 16 + static_cast<std::int64_t>(row) * key.Height();
+        for (std::size_t column = 0; Rows[row][column] != '\0'; ++column) {
+            const char label = Rows[row][column];
+            const std::int64_t keyX = rowStarts[row] + static_cast<std::int64_t>(column) * key.Width();
+            for (std::int32_t y = 0; y < key.Height(); ++y) {
+                for (std::int32_t x = 0; x < key.Width(); ++x) {
+                    set(keyX + x, keyY + y, key.At(x, y));
+                }
             }
-        }
-        const auto& glyph = Graphics::FixedSysGlyph(static_cast<unsigned char>(placement.label));
-        for (int row = 0; row < Graphics::FixedSysCellHeight; ++row) {
-            for (int column = 0; column < 8; ++column) {
-                if ((glyph[static_cast<std::size_t>(row)] & (0x80 >> column)) != 0) {
-                    // Bold: the glyph and the glyph one pixel to the right.
-                    set(placement.labelX + column, placement.labelY + row, Graphics::Black);
-                    set(placement.labelX + column + 1, placement.labelY + row, Graphics::Black);
+            const std::int64_t labelY = keyY + (label >= 'A' && label <= 'Z' ? 2 : 12);
+            const auto& glyph = Graphics::FixedSysGlyph(static_cast<unsigned char>(label));
+            for (int y = 0; y < Graphics::FixedSysCellHeight; ++y) {
+                for (int x = 0; x < 8; ++x) {
+                    if ((glyph[static_cast<std::size_t>(y)] & (0x80 >> x)) != 0) {
+                        set(keyX + 6 + x, labelY + y, Graphics::Black);
+                        set(keyX + 7 + x, labelY + y, Graphics::Black);
+                    }
                 }
             }
         }
@@ -64,13 +77,24 @@ Bitmap ModelPicture(const Bitmap& key)
 
 TEST(ComposeKeyboardPicture, StampsEveryKeyAndLabelForKeysOfManySizes)
 {
-    // Ordinary, odd, tiny, overhanging the picture, and larger than the picture.
+    // Ordinary, odd, tiny, overhanging the picture, and larger than the
+    // picture, with where their rows start: 64 + the whole part of the key
+    // width times 0, 0.5, 0.75 and 1.2 (a hair above 1.2, so 25 gives 30).
     using enum TestSupport::KeyCapStorage;
-    const std::tuple<std::int32_t, std::int32_t, TestSupport::KeyCapStorage> keys[] = {
-        {40, 32, Rgb24}, {41, 17, Palette8}, {1, 1, Rgb24}, {25, 90, Rle8}, {60, 100, Rgb24}, {700, 400, Rgb24}};
-    for (const auto& [width, height, storage] : keys) {
+    struct Key {
+        std::int32_t width;
+        std::int32_t height;
+        TestSupport::KeyCapStorage storage;
+        std::array<std::int64_t, 4> rowStarts;
+    };
+    const Key keys[] = {
+        {40, 32, Rgb24, {64, 84, 94, 112}},   {41, 17, Palette8, {64, 84, 94, 113}},
+        {1, 1, Rgb24, {64, 64, 64, 65}},      {25, 90, Rle8, {64, 76, 82, 94}},
+        {60, 100, Rgb24, {64, 94, 109, 136}}, {700, 400, Rgb24, {64, 414, 589, 904}},
+    };
+    for (const Key& key : keys) {
         TestFolder folder;
-        const Bytes keyFile = TestSupport::KeyCap(width, height, storage);
+        const Bytes keyFile = TestSupport::KeyCap(key.width, key.height, key.storage);
         folder.Write("key.bmp", keyFile);
         {
             InFolder inFolder(folder);
@@ -79,8 +103,8 @@ TEST(ComposeKeyboardPicture, StampsEveryKeyAndLabelForKeysOfManySizes)
         const Bitmap picture = Graphics::DecodeBmp(folder.Read("zzOut.bmp"));
         ASSERT_EQ(picture.Width(), 630);
         ASSERT_EQ(picture.Height(), 350);
-        EXPECT_TRUE(picture == ModelPicture(Graphics::DecodeBmp(keyFile)))
-            << "key of " << width << " x " << height << " stored as " << static_cast<int>(storage);
+        EXPECT_TRUE(picture == ModelPicture(Graphics::DecodeBmp(keyFile), key.rowStarts))
+            << "key of " << key.width << " x " << key.height << " stored as " << static_cast<int>(key.storage);
         EXPECT_EQ(folder.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));
     }
 }
