@@ -46,7 +46,7 @@ void DrawKeys(benchmark::State& state)
         picture.SetWidth(PictureWidth);
         picture.SetHeight(PictureHeight);
         Graphics::TCanvas* canvas = picture.GetCanvas();
-        canvas->GetFont()->SetStyle({Graphics::TFontStyle::fsBold});
+        canvas->GetFont()->SetStyle(Graphics::TFontStyles() << Graphics::TFontStyle::fsBold);
         Gdi::SetBkMode(canvas->GetHandle(), Gdi::TRANSPARENT);
         for (const auto& placement : KeyboardLayout::PlaceKeys(key.GetWidth(), key.GetHeight())) {
             canvas->Draw(placement.keyX, placement.keyY, &key);
