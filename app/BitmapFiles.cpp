@@ -21,13 +21,20 @@ ImageError OutOfMemory(const std::string& path)
 
 void TBitmap::LoadFromFile(const std::string& path)
 {
-    try {
-        const std::vector<std::uint8_t> bytes = Platform::ReadFileBytes(path, MaxFileBytes);
+    // The codec's failures are given the file's name; the file layer's have it.
+    const auto naming = [&path](const auto& step) {
         try {
-            image_ = DecodeBmp(bytes);
+            return step();
         } catch (const ImageError& error) {
             throw error.WithContext(path);
         }
+    };
+    try {
+        const std::vector<std::uint8_t> bytes =
+            Platform::ReadFileBytes(path, MaxFileBytes, [&](std::span<const std::uint8_t> head, std::uint64_t size) {
+                return naming([&] { return BmpBytesToRead(head, size); });
+            });
+        image_ = naming([&] { return DecodeBmp(bytes); });
     } catch (const std::bad_alloc&) {
         throw OutOfMemory(path);
     }

@@ -26,6 +26,14 @@ inline constexpr std::uint64_t MaxFileBytes = MaxPixelCount * 8 + (std::uint64_t
 
 Bitmap DecodeBmp(std::span<const std::uint8_t> data);
 
+// How many bytes of a file of `fileSize` bytes DecodeBmp needs, judged from
+// its first bytes `head` (at least its headers: 4 KiB holds those of any
+// BMP); fails as DecodeBmp would on a file whose headers are refused or
+// that cannot hold the pixels they declare. So a file that cannot be a
+// picture is refused before the rest of it is read, and whatever follows
+// an uncompressed picture's pixels is never read.
+std::uint64_t BmpBytesToRead(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+
 // Writes `bitmap` as a 24-bit bottom-up BMP with a 40-byte header, the
 // variant every reader takes, handing the file's bytes to `write` in order,
 // a few tens of kilobytes at a time, so that no copy of the whole file is

@@ -419,14 +419,13 @@ struct Offsets {
     std::uint64_t pixelStart = 0;
 };
 
-Offsets CheckOffsets(std::span<const std::uint8_t> data, const FileHeader& file, const InfoHeader& info,
-                     const Masks& masks)
+Offsets CheckOffsets(std::uint64_t fileSize, const FileHeader& file, const InfoHeader& info, const Masks& masks)
 {
     Offsets offsets;
     offsets.pixelStart = file.bfOffBits;
-    if (offsets.pixelStart > data.size()) {
+    if (offsets.pixelStart > fileSize) {
         Fail(ImageErrorKind::Truncated, "BMP pixel data offset " + std::to_string(offsets.pixelStart) +
-                                            " is past the end of the file (" + std::to_string(data.size()) + " bytes)");
+                                            " is past the end of the file (" + std::to_string(fileSize) + " bytes)");
     }
     offsets.paletteStart = info.start + info.biSize + masks.bytesAfterHeader;
     if (offsets.pixelStart < offsets.paletteStart) {
@@ -598,15 +597,20 @@ private:
     bool plain32_;
 };
 
-Bitmap DecodeUncompressed(std::span<const std::uint8_t> data, const Format& format, const Masks& masks,
-                          const Palette& palette, const Offsets& offsets)
+std::uint64_t Stride(const Format& format)
+{
+    return (static_cast<std::uint64_t>(format.width) * format.bitCount + 31) / 32 * 4;
+}
+
+// The bytes of uncompressed pixel data, checked against what the file holds.
+// The last row's padding is not required: some writers leave it out.
+std::uint64_t CheckPixelBytes(std::uint64_t fileSize, const Format& format, const Offsets& offsets)
 {
     const auto width = static_cast<std::uint64_t>(format.width);
     const auto height = static_cast<std::uint64_t>(format.height);
-    const std::uint64_t stride = (width * format.bitCount + 31) / 32 * 4;
-    // The last row's padding is not required: some writers leave it out.
+    const std::uint64_t stride = Stride(format);
     const std::uint64_t lastRowBytes = (width * format.bitCount + 7) / 8;
-    const std::uint64_t available = data.size() - offsets.pixelStart;
+    const std::uint64_t available = fileSize - offsets.pixelStart;
     if (height - 1 > available / stride || lastRowBytes > available - stride * (height - 1)) {
         Fail(ImageErrorKind::Truncated,
              "BMP pixel data is truncated: " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
@@ -614,7 +618,15 @@ Bitmap DecodeUncompressed(std::span<const std::uint8_t> data, const Format& form
                  std::to_string(stride * (height - 1) + lastRowBytes) + " bytes from offset " +
                  std::to_string(offsets.pixelStart) + ", the file holds " + std::to_string(available));
     }
+    return stride * (height - 1) + lastRowBytes;
+}
 
+Bitmap DecodeUncompressed(std::span<const std::uint8_t> data, const Format& format, const Masks& masks,
+                          const Palette& palette, const Offsets& offsets)
+{
+    const auto width = static_cast<std::uint64_t>(format.width);
+    const auto height = static_cast<std::uint64_t>(format.height);
+    const std::uint64_t stride = Stride(format);
     Bitmap bitmap(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), Black);
     const RowDecoder decodeRow(format, masks, palette);
     for (std::uint64_t fileRow = 0; fileRow < height; ++fileRow) {
@@ -782,20 +794,46 @@ Bitmap DecodeRle(std::span<const std::uint8_t> data, const Format& format, const
     return bitmap;
 }
 
+// Everything the headers say, checked against a file of `fileSize` bytes
+// whose first bytes are `head`: all a decoder needs before the pixels.
+struct Layout {
+    InfoHeader info;
+    Format format;
+    Masks masks;
+    Offsets offsets;
+    std::uint64_t bytesNeeded = 0; // of the whole file
+};
+
+Layout ReadLayout(std::span<const std::uint8_t> head, std::uint64_t fileSize)
+{
+    Layout layout;
+    const FileHeader file = ReadFileHeader(head);
+    layout.info = ReadInfoHeader(head, file);
+    layout.format = CheckFormat(layout.info);
+    layout.masks = ReadMasks(head, layout.info, layout.format);
+    layout.offsets = CheckOffsets(fileSize, file, layout.info, layout.masks);
+    // RLE data has no length of its own: it ends where its codes say.
+    layout.bytesNeeded = layout.format.rle
+                             ? fileSize
+                             : layout.offsets.pixelStart + CheckPixelBytes(fileSize, layout.format, layout.offsets);
+    return layout;
+}
+
 } // namespace
+
+std::uint64_t BmpBytesToRead(std::span<const std::uint8_t> head, std::uint64_t fileSize)
+{
+    return ReadLayout(head, fileSize).bytesNeeded;
+}
 
 Bitmap DecodeBmp(std::span<const std::uint8_t> data)
 {
-    const FileHeader file = ReadFileHeader(data);
-    const InfoHeader info = ReadInfoHeader(data, file);
-    const Format format = CheckFormat(info);
-    const Masks masks = ReadMasks(data, info, format);
-    const Offsets offsets = CheckOffsets(data, file, info, masks);
-    const Palette palette = ReadPalette(data, info, format, offsets);
-    if (format.rle) {
-        return DecodeRle(data, format, palette, offsets);
+    const Layout layout = ReadLayout(data, data.size());
+    const Palette palette = ReadPalette(data, layout.info, layout.format, layout.offsets);
+    if (layout.format.rle) {
+        return DecodeRle(data, layout.format, palette, layout.offsets);
     }
-    return DecodeUncompressed(data, format, masks, palette, offsets);
+    return DecodeUncompressed(data, layout.format, layout.masks, palette, layout.offsets);
 }
 
 } // namespace Graphics

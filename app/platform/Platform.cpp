@@ -71,7 +71,29 @@ std::string RandomSuffix(const std::string& path)
 
 } // namespace
 
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes)
+namespace {
+
+// Reads into `bytes` from `done` on, until it is full or the file ends;
+// returns how far it got.
+std::size_t ReadInto(const std::string& path, File file, std::vector<std::uint8_t>& bytes, std::size_t done)
+{
+    while (done < bytes.size()) {
+        std::size_t got = 0;
+        const std::span<std::uint8_t> rest(bytes.data() + done, std::min(bytes.size() - done, MaxTransferBytes));
+        if (const Error error = System::ReadSome(file, rest, got)) {
+            FailIo(path, error);
+        }
+        if (got == 0) {
+            break; // the file shrank since its size was taken
+        }
+        done += got;
+    }
+    return done;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes, const HeadCheck& checkHead)
 {
     File opened = NoFile;
     if (const Error error = System::OpenToRead(path, opened)) {
@@ -90,20 +112,19 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t m
                                                        " bytes is larger than the largest picture this tool reads (" +
                                                        std::to_string(maxBytes) + " bytes)");
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.size));
+    std::uint64_t wanted = status.size;
+    std::vector<std::uint8_t> bytes;
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        std::size_t got = 0;
-        const std::span<std::uint8_t> rest(bytes.data() + done, std::min(bytes.size() - done, MaxTransferBytes));
-        if (const Error error = System::ReadSome(file.Get(), rest, got)) {
-            FailIo(path, error);
-        }
-        if (got == 0) {
-            break; // the file shrank since its size was taken
-        }
-        done += got;
+    if (checkHead) {
+        bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, HeadBytes)));
+        done = ReadInto(path, file.Get(), bytes, 0);
+        bytes.resize(done);
+        wanted = std::min(checkHead(bytes, status.size), status.size);
     }
-    bytes.resize(done);
+    bytes.resize(static_cast<std::size_t>(wanted));
+    if (done < bytes.size()) {
+        bytes.resize(ReadInto(path, file.Get(), bytes, done));
+    }
     return bytes;
 }
 

@@ -8,7 +8,9 @@
 
 #include "ImageError.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -16,11 +18,21 @@
 
 namespace Platform {
 
-// Reads a regular file whole. Refuses directories, devices and pipes by
-// their type, without blocking on them, and a file longer than `maxBytes`
-// before reading it. A file that shrinks while it is read gives what it
-// still holds; one that grows is read up to its opening size.
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes);
+// How many of a file's first bytes ReadFileBytes shows a HeadCheck.
+inline constexpr std::size_t HeadBytes = 4096;
+
+// Sees a file's first bytes (all of them, or HeadBytes) and its size before
+// the rest is read; throws to refuse the file, or returns how many of its
+// bytes are worth reading.
+using HeadCheck = std::function<std::uint64_t(std::span<const std::uint8_t> head, std::uint64_t size)>;
+
+// Reads a regular file, whole or as far as `checkHead` says. Refuses
+// directories, devices and pipes by their type, without blocking on them,
+// and a file longer than `maxBytes`, before reading it. A file that shrinks
+// while it is read gives what it still holds; one that grows is read up to
+// its opening size.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes,
+                                        const HeadCheck& checkHead = {});
 
 // Writes a new version of a file beside it under a random name and puts it
 // in place in one step, so that readers see the old file or the whole new
