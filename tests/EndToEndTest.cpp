@@ -108,7 +108,7 @@ TEST(EndToEnd, RefusesADirectoryInPlaceOfEitherFile)
     TestFolder outFolder;
     outFolder.Write("key.bmp", ExampleKey());
     std::filesystem::create_directory(outFolder / "zzOut.bmp");
-    ExpectOneLineError(RunTool(outFolder.Path()), "zzOut.bmp: ");
+    ExpectOneLineError(RunTool(outFolder.Path()), "zzOut.bmp: is a directory, not a file");
     EXPECT_EQ(outFolder.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));
     EXPECT_TRUE(std::filesystem::is_empty(outFolder / "zzOut.bmp"));
 }

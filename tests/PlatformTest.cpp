@@ -54,6 +54,30 @@ TEST(ReadFileBytes, ReadsARegularFileWhole)
     EXPECT_TRUE(ReadFileBytes((folder / "empty").string(), 0).empty());
 }
 
+TEST(ReadFileBytes, ShowsItsHeadFirstAndReadsOnlyAsFarAsThatSays)
+{
+    TestFolder folder;
+    folder.Write("f", Pattern(100000));
+    const std::string path = (folder / "f").string();
+    for (const std::uint64_t wanted :
+         {std::uint64_t{0}, std::uint64_t{10}, std::uint64_t{5000}, std::uint64_t{200000}}) {
+        const Bytes read = ReadFileBytes(path, 100000, [&](std::span<const std::uint8_t> head, std::uint64_t size) {
+            EXPECT_EQ(Bytes(head.begin(), head.end()), Bytes(Pattern(4096)));
+            EXPECT_EQ(size, 100000U);
+            return wanted;
+        });
+        const Bytes all = Pattern(100000);
+        EXPECT_EQ(read, Bytes(all.begin(),
+                              all.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(wanted, 100000))));
+    }
+    ExpectImageError(
+        [&] {
+            ReadFileBytes(path, 100000,
+                          [](auto, auto) -> std::uint64_t { throw ImageError(ImageErrorKind::BadHeader, "no"); });
+        },
+        ImageErrorKind::BadHeader, "no");
+}
+
 TEST(ReadFileBytes, RefusesMissingFilesAndDirectoriesNamingThem)
 {
     TestFolder folder;
@@ -80,24 +104,33 @@ TEST(ReadFileBytes, RefusesAFileLargerThanAnyPictureBeforeReadingIt)
 
 TEST(ReplacingFile, ReplacesAnEarlierFileWholeAndLeavesNothingElse)
 {
-    TestFolder folder;
-    const std::string path = (folder / "out.bmp").string();
-    folder.Write("out.bmp", Bytes(5000, 1));
-    Bytes expected = Pattern(70000);
-    expected.insert(expected.end(), {1, 2, 3});
-    {
-        ReplacingFile file(path);
-        file.Write(Pattern(70000));
-        file.Write(Bytes{1, 2, 3});
-        // The new version is written beside the old one, which stays as it was until the end.
-        const std::vector<std::string> names = folder.Names();
-        ASSERT_EQ(names.size(), 2U);
-        EXPECT_EQ(names[1].rfind("out.bmp.tmp-", 0), 0U) << names[1];
-        EXPECT_EQ(folder.Read("out.bmp"), Bytes(5000, 1));
-        file.Commit();
+    // A name as long as a folder takes keeps its temporary's within that
+    // limit too, cut short before a character, not inside one.
+    const std::string longName = std::string(233, 'a') + "\xE3\x82\xAD\xE3\x82\xAD\xE3\x82\xAD.bmp"; // aa...キキキ.bmp
+    for (const auto& [name, temporaryStart] : {std::pair<std::string, std::string>{"out.bmp", "out.bmp.tmp-"},
+                                               {longName, std::string(233, 'a') + ".tmp-"}}) {
+        SCOPED_TRACE(name.size());
+        TestFolder folder;
+        const std::string path = TestFolder::Utf8(folder / name);
+        folder.Write(name, Bytes(5000, 1));
+        Bytes expected = Pattern(70000);
+        expected.insert(expected.end(), {1, 2, 3});
+        {
+            ReplacingFile file(path);
+            file.Write(Pattern(70000));
+            file.Write(Bytes{1, 2, 3});
+            // The new version is written beside the old one, which stays as it was until the end.
+            std::vector<std::string> names = folder.Names();
+            std::erase(names, name);
+            ASSERT_EQ(names.size(), 1U);
+            EXPECT_EQ(names[0].rfind(temporaryStart, 0), 0U) << names[0];
+            EXPECT_EQ(names[0].size(), temporaryStart.size() + 16);
+            EXPECT_EQ(folder.Read(name), Bytes(5000, 1));
+            file.Commit();
+        }
+        EXPECT_EQ(folder.Read(name), expected);
+        EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
     }
-    EXPECT_EQ(folder.Read("out.bmp"), expected);
-    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
 }
 
 TEST(ReplacingFile, GivingUpBeforeCommitKeepsTheEarlierFileAndRemovesTheTemporary)

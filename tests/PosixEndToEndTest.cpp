@@ -11,9 +11,13 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <fstream>
 #include <random>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -65,18 +69,27 @@ TEST(PosixEndToEnd, NamesTheFileAndTheSystemsReason)
     ASSERT_EQ(::mkfifo((fifo / "key.bmp").c_str(), 0600), 0);
     ExpectOneLineError(RunTool(fifo.Path()), "key.bmp: is not a regular file"); // and does not block
 
-    TestFolder directory;
-    directory.Write("key.bmp", ExampleKey());
-    std::filesystem::create_directory(directory / "zzOut.bmp");
-    ExpectOneLineError(RunTool(directory.Path()), "zzOut.bmp: Is a directory");
-
-    // A FIFO in place of the picture is neither written through nor replaced.
-    TestFolder fifoOut;
-    fifoOut.Write("key.bmp", ExampleKey());
-    ASSERT_EQ(::mkfifo((fifoOut / "zzOut.bmp").c_str(), 0600), 0);
-    ExpectOneLineError(RunTool(fifoOut.Path()), "zzOut.bmp: ");
-    EXPECT_TRUE(std::filesystem::is_fifo(fifoOut / "zzOut.bmp"));
-    EXPECT_EQ(fifoOut.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));
+    // A FIFO or a socket in place of the picture is neither written through
+    // nor replaced, and said to be what it is.
+    for (const bool socket : {false, true}) {
+        TestFolder special;
+        special.Write("key.bmp", ExampleKey());
+        const std::string out = (special / "zzOut.bmp").string();
+        if (socket) {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            ASSERT_LT(out.size(), sizeof address.sun_path);
+            std::memcpy(address.sun_path, out.c_str(), out.size() + 1);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+            ::close(fd);
+        } else {
+            ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
+        }
+        ExpectOneLineError(RunTool(special.Path()), "zzOut.bmp: is not a regular file");
+        EXPECT_EQ(std::filesystem::is_socket(out), socket);
+        EXPECT_EQ(special.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));
+    }
 }
 
 TEST(PosixEndToEnd, AFileSizeLimitIsReportedNotFatal)
@@ -102,7 +115,7 @@ TEST(PosixEndToEnd, AStandardErrorNobodyReadsStillGivesExitStatusOne)
     EXPECT_EQ(run.exitCode, 1);
 }
 
-TEST(PosixEndToEnd, RunningOutOfMemoryWhileLoadingNamesTheKeyCap)
+TEST(PosixEndToEnd, RunningOutOfMemoryWhileLoadingNamesTheKeyCapAndNoHugeFileIsReadWhole)
 {
 #if defined(KEYBOARD_PICTURE_SANITIZED)
     GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
@@ -118,15 +131,23 @@ TEST(PosixEndToEnd, RunningOutOfMemoryWhileLoadingNamesTheKeyCap)
     bmp.height = 4096;
     bmp.palette = {{0, 0, 0}, {255, 255, 255}, {0, 0, 255}};
     bmp.pixels = {0, 1};
-    TestFolder folder;
-    folder.Write("key.bmp", bmp.Build());
-    ASSERT_EQ(folder.Read("key.bmp").size(), 68U);
-    const RunResult run = RunToolWith(folder.Path(), InChild([] {
-                                          const rlimit limit{60000000, 60000000};
-                                          ::setrlimit(RLIMIT_AS, &limit);
-                                      }));
-    ExpectOneLineError(run, "key.bmp: out of memory");
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"key.bmp"}));
+    // And 260 MB that are no BMP at all (a ZIP, say), refused from their
+    // first bytes without ever being read whole.
+    const Bytes zip = {'P', 'K', 3, 4};
+    for (const auto& [key, size, message] :
+         {std::tuple{bmp.Build(), std::uintmax_t{68}, "key.bmp: out of memory"},
+          std::tuple{zip, std::uintmax_t{260000000},
+                     "key.bmp: not a BMP file: it starts with bytes 0x50 0x4B, not \"BM\""}}) {
+        TestFolder folder;
+        folder.Write("key.bmp", key);
+        std::filesystem::resize_file(folder / "key.bmp", size); // sparse where the file system allows
+        const RunResult run = RunToolWith(folder.Path(), InChild([] {
+                                              const rlimit limit{60000000, 60000000};
+                                              ::setrlimit(RLIMIT_AS, &limit);
+                                          }));
+        ExpectOneLineError(run, message);
+        EXPECT_EQ(folder.Names(), (std::vector<std::string>{"key.bmp"}));
+    }
 }
 
 TEST(PosixEndToEnd, ASignalDuringARunLeavesTheOldPictureOrTheNewOneAndNothingElse)
@@ -184,23 +205,37 @@ TEST(PosixEndToEnd, ReplacingKeepsTheModeAndFollowsSymbolicLinks)
     ASSERT_EQ(RunToolWith(fresh.Path(), InChild([] { ::umask(027); })).exitCode, 0);
     EXPECT_EQ(Permissions(fresh / "zzOut.bmp"), std::filesystem::perms(0640));
 
-    // Through a link, to a file that exists and to one that does not yet.
-    for (const bool targetExists : {true, false}) {
+    // Through a link to a file that exists and to one that does not yet, and
+    // through a chain whose second link is relative to its own folder.
+    struct Links {
+        const char* zzOut;
+        const char* latest; // pictures/latest.bmp, if not null
+        bool targetExists;
+    };
+    for (const Links& links :
+         {Links{"pictures/keyboard.bmp", nullptr, true}, Links{"pictures/keyboard.bmp", nullptr, false},
+          Links{"pictures/latest.bmp", "keyboard.bmp", true}}) {
         TestFolder linked;
         linked.Write("key.bmp", ExampleKey());
         std::filesystem::create_directory(linked / "pictures");
-        if (targetExists) {
+        linked.Write("keyboard.bmp", Old); // where a link resolved from the wrong folder would lead
+        if (links.targetExists) {
             linked.Write("pictures/keyboard.bmp", Old);
         }
-        std::filesystem::create_symlink("pictures/keyboard.bmp", linked / "zzOut.bmp");
+        std::filesystem::create_symlink(links.zzOut, linked / "zzOut.bmp");
+        if (links.latest != nullptr) {
+            std::filesystem::create_symlink(links.latest, linked / "pictures/latest.bmp");
+        }
         const RunResult run = RunTool(linked.Path());
+        SCOPED_TRACE(std::string("zzOut.bmp -> ") + links.zzOut);
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_TRUE(std::filesystem::is_symlink(linked / "zzOut.bmp"));
         EXPECT_EQ(linked.Read("pictures/keyboard.bmp"), Golden());
-        EXPECT_EQ(linked.Names(), (std::vector<std::string>{"key.bmp", "pictures", "zzOut.bmp"}));
+        EXPECT_EQ(linked.Read("keyboard.bmp"), Old);
+        EXPECT_EQ(linked.Names(), (std::vector<std::string>{"key.bmp", "keyboard.bmp", "pictures", "zzOut.bmp"}));
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(linked / "pictures"),
                                 std::filesystem::directory_iterator()),
-                  1);
+                  links.latest != nullptr ? 2 : 1);
     }
 }
 
@@ -228,4 +263,28 @@ TEST(PosixEndToEnd, APictureTheUserMayNotWriteIsNotReplaced)
     ExpectOneLineError(run, "zzOut.bmp: Permission denied");
     EXPECT_EQ(folder.Read("zzOut.bmp"), Old);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));
+}
+
+TEST(PosixEndToEnd, ALinkPlantedInAStickyFolderIsJudgedByTheKernel)
+{
+    // The kernel refuses to follow, for root too, a link that another user
+    // planted in a sticky world-writable folder such as /tmp. Debian turns
+    // that protection on; .ci/run does where it can.
+    std::ifstream setting("/proc/sys/fs/protected_symlinks");
+    int protectedSymlinks = 0;
+    setting >> protectedSymlinks;
+    if (::geteuid() != 0 || protectedSymlinks != 1) {
+        GTEST_SKIP() << "needs root and fs.protected_symlinks = 1";
+    }
+    TestFolder secrets;
+    secrets.Write("root-only.bmp", Old);
+    std::filesystem::permissions(secrets / "root-only.bmp", std::filesystem::perms(0600));
+    TestFolder shared;
+    std::filesystem::permissions(shared.Path(), std::filesystem::perms(01777));
+    shared.Write("key.bmp", ExampleKey());
+    std::filesystem::create_symlink(secrets / "root-only.bmp", shared / "zzOut.bmp");
+    ASSERT_EQ(::lchown((shared / "zzOut.bmp").c_str(), 65534, 65534), 0);
+    ExpectOneLineError(RunTool(shared.Path()), "zzOut.bmp: Permission denied");
+    EXPECT_EQ(secrets.Read("root-only.bmp"), Old);
+    EXPECT_EQ(shared.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));
 }

@@ -43,24 +43,33 @@ public:
     TestFolder& operator=(const TestFolder&) = delete;
 
     const std::filesystem::path& Path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    // Names are UTF-8 on every system, as the tool's own paths are.
+    std::filesystem::path operator/(const std::string& name) const
+    {
+        return path_ / std::filesystem::path(std::u8string(name.begin(), name.end()));
+    }
+    static std::string Utf8(const std::filesystem::path& path)
+    {
+        const std::u8string text = path.u8string();
+        return {text.begin(), text.end()};
+    }
 
     void Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const
     {
-        std::ofstream out(path_ / name, std::ios::binary);
+        std::ofstream out(*this / name, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         if (!out) {
-            throw std::runtime_error("cannot write " + (path_ / name).string());
+            throw std::runtime_error("cannot write " + Utf8(*this / name));
         }
     }
 
-    std::vector<std::uint8_t> Read(const std::string& name) const { return ReadFile(path_ / name); }
+    std::vector<std::uint8_t> Read(const std::string& name) const { return ReadFile(*this / name); }
 
     std::vector<std::string> Names() const
     {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-            names.push_back(entry.path().filename().string());
+            names.push_back(Utf8(entry.path().filename()));
         }
         std::sort(names.begin(), names.end());
         return names;

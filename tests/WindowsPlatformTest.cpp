@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The Win32 file layer where Windows differs: files held open by another
-// program, the read-only attribute, names that are not ASCII, and the GDI
-// stand-in living beside <windows.h>.
+// program or another run, the read-only attribute, names that are not ASCII,
+// and the GDI stand-in living beside <windows.h>.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #define NOGDI
@@ -15,7 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 using Graphics::ImageErrorKind;
 using Platform::ReadFileBytes;
@@ -37,22 +40,61 @@ void Replace(const std::string& path, const Bytes& bytes)
 
 } // namespace
 
-TEST(WindowsFiles, AFileHeldOpenByAViewerIsReportedAndKept)
+TEST(WindowsFiles, AFileHeldOpenForAMomentIsWaitedForAndOneHeldLongerIsReportedAndKept)
 {
-    TestFolder folder;
-    folder.Write("out.bmp", {'o', 'l', 'd'});
-    // As an image viewer holds a picture: open for reading, sharing nothing.
-    const HANDLE viewer = ::CreateFileW((folder / "out.bmp").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
-    const std::string path = (folder / "out.bmp").string();
-    ExpectImageError([&] { Replace(path, Pattern(100)); }, ImageErrorKind::Io, path + ": ");
-    ::CloseHandle(viewer);
-    EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
-    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
+    for (const bool briefly : {true, false}) {
+        SCOPED_TRACE(briefly ? "held for 300 ms" : "held throughout");
+        TestFolder folder;
+        folder.Write("out.bmp", {'o', 'l', 'd'});
+        // As an image viewer holds a picture: open for reading, sharing nothing.
+        const HANDLE viewer = ::CreateFileW((folder / "out.bmp").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+        std::thread closer;
+        if (briefly) {
+            closer = std::thread([viewer] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ::CloseHandle(viewer);
+            });
+        }
+        const std::string path = (folder / "out.bmp").string();
+        if (briefly) {
+            EXPECT_NO_THROW(Replace(path, Pattern(100)));
+            closer.join();
+            EXPECT_EQ(folder.Read("out.bmp"), Pattern(100));
+        } else {
+            ExpectImageError([&] { Replace(path, Pattern(100)); }, ImageErrorKind::Io, path + ": ");
+            ::CloseHandle(viewer);
+            EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
+        }
+        EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
+    }
+}
 
-    Replace(path, Pattern(100)); // and once it is closed, it is replaced
-    EXPECT_EQ(folder.Read("out.bmp"), Pattern(100));
+TEST(WindowsFiles, RunsReplacingOneFileAtOnceAllSucceed)
+{
+    // Each holds the file open for a moment to probe it, which stops the
+    // others' replacing until it lets go.
+    TestFolder folder;
+    const std::string path = (folder / "out.bmp").string();
+    std::vector<std::thread> runs;
+    runs.reserve(20);
+    std::atomic<int> failures = 0;
+    for (int run = 0; run < 20; ++run) {
+        runs.emplace_back([&, run] {
+            try {
+                Replace(path, Pattern(1000 + static_cast<std::size_t>(run)));
+            } catch (const Graphics::ImageError& error) {
+                ++failures;
+                ADD_FAILURE() << error.what();
+            }
+        });
+    }
+    for (std::thread& run : runs) {
+        run.join();
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
 }
 
 TEST(WindowsFiles, AReadOnlyFileIsNotReplaced)

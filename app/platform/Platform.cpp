@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <thread>
 
 namespace Platform {
 
@@ -23,8 +25,27 @@ void FailIo(const std::string& path, Error error)
 
 void RefuseKind(const std::string& path, Kind kind)
 {
-    throw ImageError(ImageErrorKind::Io,
-                     path + (kind == Kind::Directory ? ": is a directory, not a file" : ": is not a regular file"));
+    Refuse(path, kind == Kind::Directory ? "is a directory, not a file" : "is not a regular file");
+}
+
+void Refuse(const std::string& path, const std::string& reason)
+{
+    throw ImageError(ImageErrorKind::Io, path + ": " + reason);
+}
+
+Error WhileBusy(const std::function<Error()>& attempt)
+{
+    // 50 ms apart, 20 times: long enough for another run to finish with the
+    // file, short enough that a viewer holding it is soon reported.
+    constexpr int Attempts = 20;
+    constexpr auto Pause = std::chrono::milliseconds(50);
+    for (int tries = 1;; ++tries) {
+        const Error error = attempt();
+        if (error == 0 || !IsBusy(error) || tries == Attempts) {
+            return error;
+        }
+        std::this_thread::sleep_for(Pause);
+    }
 }
 
 } // namespace System
@@ -67,6 +88,24 @@ std::string RandomSuffix(const std::string& path)
         suffix += Digits[byte & 0xF];
     }
     return suffix;
+}
+
+// Beside the target, named after it, with the stem shortened where need be
+// (never inside a UTF-8 character) so that the name stays one the folder
+// takes however long the target's is.
+std::string TemporaryName(const std::string& target, const std::string& suffix)
+{
+    const std::size_t separator = target.find_last_of(System::PathSeparators);
+    const std::size_t leafStart = separator == std::string::npos ? 0 : separator + 1;
+    const std::string tail = ".tmp-" + suffix;
+    std::size_t stemBytes = target.size() - leafStart;
+    if (stemBytes + tail.size() > System::MaxNameBytes) {
+        stemBytes = System::MaxNameBytes - tail.size();
+        while (stemBytes > 0 && (static_cast<unsigned char>(target[leafStart + stemBytes]) & 0xC0) == 0x80) {
+            --stemBytes;
+        }
+    }
+    return target.substr(0, leafStart + stemBytes) + tail;
 }
 
 } // namespace
@@ -146,6 +185,9 @@ struct ReplacingFile::State {
         if (!temporary.empty()) {
             System::Remove(temporary);
         }
+        if (target.created) {
+            System::RemoveCreatedTarget(target);
+        }
         System::ForgetOnInterruption();
     }
 
@@ -155,7 +197,7 @@ struct ReplacingFile::State {
     void CreateTemporary()
     {
         for (int attempt = 1;; ++attempt) {
-            std::string name = target.path + ".tmp-" + RandomSuffix(path);
+            std::string name = TemporaryName(target.path, RandomSuffix(path));
             const InterruptionsHeld held;
             const Error error = System::CreateNew(name, file);
             if (error == 0) {
@@ -179,7 +221,7 @@ struct ReplacingFile::State {
 ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<State>())
 {
     state_->path = path;
-    state_->target = System::FindTarget(path);
+    System::FindTarget(path, state_->target);
     if (state_->target.exists && state_->target.kind != Kind::Regular) {
         System::RefuseKind(path, state_->target.kind);
     }
@@ -187,7 +229,6 @@ ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<
     if (state_->target.exists) {
         System::KeepOwnerSettings(path, state_->target, state_->file);
     }
-    state_->target.old = {};
 }
 
 ReplacingFile::~ReplacingFile() = default;
@@ -210,7 +251,8 @@ void ReplacingFile::Commit()
     if (const Error error = System::CloseWritten(std::exchange(state_->file, NoFile))) {
         FailIo(state_->path, error);
     }
-    if (const Error error = System::Replace(state_->temporary, state_->target.path)) {
+    const Error error = System::WhileBusy([&] { return System::Replace(state_->temporary, state_->target.path); });
+    if (error != 0) {
         FailIo(state_->path, error);
     }
     state_->committed = true;

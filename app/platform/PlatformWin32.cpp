@@ -48,7 +48,7 @@ std::string Utf8(const std::wstring& text)
 
 HANDLE Handle(System::File file)
 {
-    return reinterpret_cast<HANDLE>(file);
+    return reinterpret_cast<HANDLE>(file); // NOLINT(performance-no-int-to-ptr): a HANDLE kept as an integer
 }
 
 System::Error LastError()
@@ -56,7 +56,9 @@ System::Error LastError()
     return static_cast<System::Error>(::GetLastError());
 }
 
-// A full path, so that nothing depends on the current directory later.
+// A full path, so that nothing depends on the current directory later,
+// with the \\?\ prefix that lifts the 260-character limit on paths (which
+// a longPathAware manifest lifts too, but only where the system allows it).
 std::wstring FullPath(const std::wstring& path)
 {
     const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -66,7 +68,19 @@ std::wstring FullPath(const std::wstring& path)
         return path;
     }
     full.resize(length);
-    return full;
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) {
+        return full;
+    }
+    if (full.starts_with(L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2); // \\server\share\...
+    }
+    return L"\\\\?\\" + full;
+}
+
+// What the file API takes for a UTF-8 path.
+std::wstring FileName(const std::string& path)
+{
+    return FullPath(Wide(path));
 }
 
 } // namespace
@@ -95,12 +109,21 @@ bool IsTaken(Error error)
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
+// Another program (often another run, or a viewer) has the file open
+// without sharing deletion, or is replacing it itself right now.
+bool IsBusy(Error error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+const char* const PathSeparators = "\\/";
+
 Error OpenToRead(const std::string& path, File& file)
 {
     // Backup semantics open a directory too, so that it can be told apart.
     const HANDLE handle =
-        ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ::CreateFileW(FileName(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return LastError();
     }
@@ -141,7 +164,7 @@ void Close(File file)
 Error CreateNew(const std::string& path, File& file)
 {
     // Shared for deletion only, so that the console handler can still remove it.
-    const HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+    const HANDLE handle = ::CreateFileW(FileName(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return LastError();
@@ -170,7 +193,8 @@ Error CloseWritten(File file)
 
 Error Replace(const std::string& from, const std::string& to)
 {
-    if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    if (::MoveFileExW(FileName(from).c_str(), FileName(to).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
         return LastError();
     }
     return 0;
@@ -178,7 +202,7 @@ Error Replace(const std::string& from, const std::string& to)
 
 void Remove(const std::string& path)
 {
-    ::DeleteFileW(Wide(path).c_str());
+    ::DeleteFileW(FileName(path).c_str());
 }
 
 Error RandomBytes(std::span<std::uint8_t> bytes)
@@ -196,10 +220,9 @@ Error RandomBytes(std::span<std::uint8_t> bytes)
 // is created: the read-only attribute, or another program (an image viewer)
 // holding it open without letting others write. The probe is closed at
 // once: a handle kept open would stop another run from replacing the file.
-Target FindTarget(const std::string& path)
+void FindTarget(const std::string& path, Target& target)
 {
-    Target target;
-    const std::wstring full = FullPath(Wide(path));
+    const std::wstring full = FileName(path);
     target.path = Utf8(full);
     const DWORD attributes = ::GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -207,28 +230,31 @@ Target FindTarget(const std::string& path)
         if (error != ERROR_FILE_NOT_FOUND) {
             FailIo(path, error);
         }
-        return target;
+        return;
     }
     target.exists = true;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         target.kind = Kind::Directory;
-        return target;
+        return;
     }
     // Windows refuses to open such a file for writing; checked here too
     // because Wine, run as root, would not.
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         FailIo(path, ERROR_ACCESS_DENIED);
     }
-    const OpenFile probe(reinterpret_cast<File>(::CreateFileW(full.c_str(), GENERIC_WRITE,
-                                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
-    if (Handle(probe.Get()) == INVALID_HANDLE_VALUE) {
-        FailIo(path, ::GetLastError());
+    HANDLE probe = INVALID_HANDLE_VALUE;
+    const Error error = WhileBusy([&] {
+        probe = ::CreateFileW(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return probe == INVALID_HANDLE_VALUE ? LastError() : 0;
+    });
+    if (error != 0) {
+        FailIo(path, error);
     }
-    if (::GetFileType(Handle(probe.Get())) != FILE_TYPE_DISK) {
+    const OpenFile probed(reinterpret_cast<File>(probe));
+    if (::GetFileType(probe) != FILE_TYPE_DISK) {
         target.kind = Kind::Other;
     }
-    return target;
 }
 
 // The attributes the user gave the old file (hidden, say) stay with the
@@ -246,6 +272,11 @@ void KeepOwnerSettings(const std::string& path, const Target& target, File file)
         ::SetFileInformationByHandle(Handle(file), FileBasicInfo, &basic, sizeof basic) == 0) {
         FailIo(path, ::GetLastError());
     }
+}
+
+void RemoveCreatedTarget(const Target& /*target*/)
+{
+    // FindTarget never creates one here: Windows has no dangling links to write through.
 }
 
 // --- Removing the temporary file when the console ends the process --------

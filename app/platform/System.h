@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <utility>
@@ -26,6 +27,17 @@ std::string Describe(Error error);
 
 // A name that exclusive creation found taken.
 bool IsTaken(Error error);
+
+// A file that another program has open for a moment (Windows only): worth
+// trying again shortly.
+bool IsBusy(Error error);
+
+// What separates a path's folders from its last name.
+extern const char* const PathSeparators;
+
+// The most bytes a file's own name may take: NAME_MAX, or Windows' 255
+// UTF-16 units, which 255 bytes of UTF-8 never exceed.
+inline constexpr std::size_t MaxNameBytes = 255;
 
 enum class Kind { Regular, Directory, Other };
 
@@ -83,14 +95,18 @@ struct Target {
     bool exists = false;
     Kind kind = Kind::Regular; // of what exists
     OpenFile old;              // where the system keeps it open, to copy its settings from
+    bool created = false;      // made by FindTarget itself, to be removed if the run fails
 };
 
 // Finds the file that writing to `path` would change, and refuses, naming
-// `path`, what writing to it would refuse.
-Target FindTarget(const std::string& path);
+// `path`, what writing to it would refuse. Fills in `target` as it goes, so
+// that what it created is known even when it fails.
+void FindTarget(const std::string& path, Target& target);
 // Gives the new file what the owner set on the old one; fails, naming
-// `path`, where that cannot be done.
+// `path`, where that cannot be done without widening access.
 void KeepOwnerSettings(const std::string& path, const Target& target, File file);
+// Removes a target that FindTarget created, if it is still as it was made.
+void RemoveCreatedTarget(const Target& target);
 
 // While held, an interruption (a signal, the console closing) waits; the
 // temporary file it would remove is registered and forgotten under it.
@@ -99,8 +115,12 @@ void ReleaseInterruptions();
 void RemoveOnInterruption(const std::string& temporary);
 void ForgetOnInterruption();
 
-// The failures every primitive's caller reports, worded in Platform.cpp.
+// Written once in Platform.cpp for the primitives to call: the failures
+// every caller reports, and trying again while a file is busy, for about a
+// second, so that another run finishing with the file is no reason to fail.
 [[noreturn]] void FailIo(const std::string& path, Error error);
 [[noreturn]] void RefuseKind(const std::string& path, Kind kind);
+[[noreturn]] void Refuse(const std::string& path, const std::string& reason);
+Error WhileBusy(const std::function<Error()>& attempt);
 
 } // namespace Platform::System
