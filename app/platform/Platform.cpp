@@ -251,6 +251,9 @@ void ReplacingFile::Commit()
     if (const Error error = System::CloseWritten(std::exchange(state_->file, NoFile))) {
         FailIo(state_->path, error);
     }
+    // Held through any waiting for a busy file too: an interruption then
+    // waits at most a second, and finds the temporary file either still to
+    // remove or already in place.
     const Error error = System::WhileBusy([&] { return System::Replace(state_->temporary, state_->target.path); });
     if (error != 0) {
         FailIo(state_->path, error);
