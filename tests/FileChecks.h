@@ -16,4 +16,7 @@ void ExpectImageError(const std::function<void()>& action, Graphics::ImageErrorK
 // `size` bytes that differ from their neighbours, so that a misplaced byte shows.
 Bytes Pattern(std::size_t size);
 
+// Replaces the file at `path` with `bytes` through a ReplacingFile, committed.
+void Replace(const std::string& path, const Bytes& bytes);
+
 } // namespace TestSupport

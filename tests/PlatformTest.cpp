@@ -40,6 +40,13 @@ Bytes Pattern(std::size_t size)
     return bytes;
 }
 
+void Replace(const std::string& path, const Bytes& bytes)
+{
+    ReplacingFile file(path);
+    file.Write(bytes);
+    file.Commit();
+}
+
 } // namespace TestSupport
 
 using TestSupport::ExpectImageError;

@@ -26,6 +26,7 @@ using TestSupport::TestFolder;
 
 using TestSupport::ExpectImageError;
 using TestSupport::Pattern;
+using TestSupport::Replace;
 
 namespace {
 
@@ -241,13 +242,7 @@ TEST_F(Faults, EveryFailureWhileReplacingKeepsTheEarlierFileAndLeavesNothing)
             ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), 65534), 0);
         }
         c.inject();
-        ExpectImageError(
-            [&] {
-                ReplacingFile file(path);
-                file.Write(Pattern(662254));
-                file.Commit();
-            },
-            ImageErrorKind::Io, path + ": " + c.reason);
+        ExpectImageError([&] { Replace(path, Pattern(662254)); }, ImageErrorKind::Io, path + ": " + c.reason);
         SystemCalls() = Platform::RealSystemCalls();
         EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
@@ -342,11 +337,7 @@ TEST_F(Faults, ReplacingKeepsTheModeTheGroupTheAccessListAndEveryAttribute)
                 return ::fchown(fd, owner, group);
             };
         }
-        {
-            ReplacingFile file(path);
-            file.Write(Pattern(10));
-            file.Commit();
-        }
+        Replace(path, Pattern(10));
         SystemCalls() = Platform::RealSystemCalls();
         struct stat made {};
         ASSERT_EQ(::stat(path.c_str(), &made), 0);
@@ -410,13 +401,7 @@ TEST_F(Faults, WritesOnlyWhereTheKernelFollowedTheLinks)
         std::filesystem::create_symlink("target.bmp", folder / "out.bmp");
         const std::string path = (folder / "out.bmp").string();
         c.inject();
-        ExpectImageError(
-            [&] {
-                ReplacingFile file(path);
-                file.Write(Pattern(10));
-                file.Commit();
-            },
-            ImageErrorKind::Io, path + ": " + c.reason);
+        ExpectImageError([&] { Replace(path, Pattern(10)); }, ImageErrorKind::Io, path + ": " + c.reason);
         SystemCalls() = Platform::RealSystemCalls();
         EXPECT_EQ(folder.Read("target.bmp"), (Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(folder.Read("decoy.bmp"), Bytes{'d'});

@@ -28,17 +28,7 @@ using TestSupport::TestFolder;
 
 using TestSupport::ExpectImageError;
 using TestSupport::Pattern;
-
-namespace {
-
-void Replace(const std::string& path, const Bytes& bytes)
-{
-    ReplacingFile file(path);
-    file.Write(bytes);
-    file.Commit();
-}
-
-} // namespace
+using TestSupport::Replace;
 
 TEST(WindowsFiles, AFileHeldOpenForAMomentIsWaitedForAndOneHeldLongerIsReportedAndKept)
 {
