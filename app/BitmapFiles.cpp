@@ -47,10 +47,7 @@ void TBitmap::SaveToFile(const std::string& path) const
         try {
             EncodeBmp(image_, [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
         } catch (const ImageError& error) {
-            if (error.Kind() == ImageErrorKind::Io) {
-                throw; // the file layer's errors already name the file
-            }
-            throw error.WithContext(path);
+            throw error.WithContext(path); // the file layer's own errors name the file already
         }
         file.Commit();
     } catch (const std::bad_alloc&) {

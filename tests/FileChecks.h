@@ -3,15 +3,14 @@
 #pragma once
 
 #include "BmpBuilder.h"
-#include "ImageError.h"
 
 #include <functional>
 #include <string>
 
 namespace TestSupport {
 
-// Runs `action`, which must throw an ImageError of `kind` whose message holds `words`.
-void ExpectImageError(const std::function<void()>& action, Graphics::ImageErrorKind kind, const std::string& words);
+// Runs `action`, which must throw the file layer's error with `words` in its message.
+void ExpectFileError(const std::function<void()>& action, const std::string& words);
 
 // `size` bytes that differ from their neighbours, so that a misplaced byte shows.
 Bytes Pattern(std::size_t size);

@@ -12,7 +12,7 @@
 #include <functional>
 
 using Graphics::ImageError;
-using Graphics::ImageErrorKind;
+using Platform::FileError;
 using Platform::ReadFileBytes;
 using Platform::ReplacingFile;
 using TestSupport::Bytes;
@@ -20,13 +20,12 @@ using TestSupport::TestFolder;
 
 namespace TestSupport {
 
-void ExpectImageError(const std::function<void()>& action, ImageErrorKind kind, const std::string& words)
+void ExpectFileError(const std::function<void()>& action, const std::string& words)
 {
     try {
         action();
         ADD_FAILURE() << "no error; expected one with \"" << words << "\"";
-    } catch (const ImageError& error) {
-        EXPECT_EQ(error.Kind(), kind) << error.what();
+    } catch (const FileError& error) {
         EXPECT_NE(std::string(error.what()).find(words), std::string::npos) << error.what();
     }
 }
@@ -49,7 +48,7 @@ void Replace(const std::string& path, const Bytes& bytes)
 
 } // namespace TestSupport
 
-using TestSupport::ExpectImageError;
+using TestSupport::ExpectFileError;
 using TestSupport::Pattern;
 
 TEST(ReadFileBytes, ReadsARegularFileWhole)
@@ -77,21 +76,18 @@ TEST(ReadFileBytes, ShowsItsHeadFirstAndReadsOnlyAsFarAsThatSays)
         EXPECT_EQ(read, Bytes(all.begin(),
                               all.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(wanted, 100000))));
     }
-    ExpectImageError(
-        [&] {
-            ReadFileBytes(path, 100000,
-                          [](auto, auto) -> std::uint64_t { throw ImageError(ImageErrorKind::BadHeader, "no"); });
-        },
-        ImageErrorKind::BadHeader, "no");
+    EXPECT_THROW(
+        ReadFileBytes(path, 100000,
+                      [](auto, auto) -> std::uint64_t { throw ImageError(Graphics::ImageErrorKind::BadHeader, "no"); }),
+        ImageError);
 }
 
 TEST(ReadFileBytes, RefusesMissingFilesAndDirectoriesNamingThem)
 {
     TestFolder folder;
     const std::string missing = (folder / "missing").string();
-    ExpectImageError([&] { ReadFileBytes(missing, 100); }, ImageErrorKind::Io, missing + ": ");
-    ExpectImageError([&] { ReadFileBytes(folder.Path().string(), 100); }, ImageErrorKind::Io,
-                     ": is a directory, not a file");
+    ExpectFileError([&] { ReadFileBytes(missing, 100); }, missing + ": ");
+    ExpectFileError([&] { ReadFileBytes(folder.Path().string(), 100); }, ": is a directory, not a file");
 }
 
 TEST(ReadFileBytes, RefusesAFileLargerThanAnyPictureBeforeReadingIt)
@@ -103,9 +99,9 @@ TEST(ReadFileBytes, RefusesAFileLargerThanAnyPictureBeforeReadingIt)
     for (const std::uintmax_t size : {std::uintmax_t{269484033}, std::uintmax_t{4294971190}}) {
         std::filesystem::resize_file(folder / "huge.bmp", size);
         const std::string path = (folder / "huge.bmp").string();
-        ExpectImageError([&] { Graphics::TBitmap().LoadFromFile(path); }, ImageErrorKind::TooLarge,
-                         path + ": file of " + std::to_string(size) +
-                             " bytes is larger than the largest picture this tool reads (269484032 bytes)");
+        ExpectFileError([&] { Graphics::TBitmap().LoadFromFile(path); },
+                        path + ": file of " + std::to_string(size) +
+                            " bytes is larger than the largest picture this tool reads (269484032 bytes)");
     }
 }
 
@@ -168,8 +164,8 @@ TEST(ReplacingFile, RefusesWhatItCannotReplace)
     TestFolder folder;
     std::filesystem::create_directory(folder / "out.bmp");
     const std::string path = (folder / "out.bmp").string();
-    ExpectImageError([&] { ReplacingFile file(path); }, ImageErrorKind::Io, path + ": ");
+    ExpectFileError([&] { ReplacingFile file(path); }, path + ": ");
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
     const std::string nowhere = (folder / "no" / "such" / "out.bmp").string();
-    ExpectImageError([&] { ReplacingFile file(nowhere); }, ImageErrorKind::Io, nowhere + ": ");
+    ExpectFileError([&] { ReplacingFile file(nowhere); }, nowhere + ": ");
 }

@@ -9,7 +9,6 @@
 
 #include "FileChecks.h"
 #include "Graphics.h"
-#include "ImageError.h"
 #include "Platform.h"
 #include "TestFolder.h"
 
@@ -20,13 +19,12 @@
 #include <functional>
 #include <thread>
 
-using Graphics::ImageErrorKind;
 using Platform::ReadFileBytes;
 using Platform::ReplacingFile;
 using TestSupport::Bytes;
 using TestSupport::TestFolder;
 
-using TestSupport::ExpectImageError;
+using TestSupport::ExpectFileError;
 using TestSupport::Pattern;
 using TestSupport::Replace;
 
@@ -53,7 +51,7 @@ TEST(WindowsFiles, AFileHeldOpenForAMomentIsWaitedForAndOneHeldLongerIsReportedA
             closer.join();
             EXPECT_EQ(folder.Read("out.bmp"), Pattern(100));
         } else {
-            ExpectImageError([&] { Replace(path, Pattern(100)); }, ImageErrorKind::Io, path + ": ");
+            ExpectFileError([&] { Replace(path, Pattern(100)); }, path + ": ");
             ::CloseHandle(viewer);
             EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
         }
@@ -74,7 +72,7 @@ TEST(WindowsFiles, RunsReplacingOneFileAtOnceAllSucceed)
         runs.emplace_back([&, run] {
             try {
                 Replace(path, Pattern(1000 + static_cast<std::size_t>(run)));
-            } catch (const Graphics::ImageError& error) {
+            } catch (const Platform::FileError& error) {
                 ++failures;
                 ADD_FAILURE() << error.what();
             }
@@ -94,7 +92,7 @@ TEST(WindowsFiles, AReadOnlyFileIsNotReplaced)
     const std::filesystem::path out = folder / "out.bmp";
     ASSERT_NE(::SetFileAttributesW(out.c_str(), FILE_ATTRIBUTE_READONLY), 0);
     const std::string path = out.string();
-    ExpectImageError([&] { Replace(path, Pattern(100)); }, ImageErrorKind::Io, path + ": ");
+    ExpectFileError([&] { Replace(path, Pattern(100)); }, path + ": ");
     ::SetFileAttributesW(out.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(folder.Read("out.bmp"), (Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bmp"});
@@ -110,6 +108,22 @@ TEST(WindowsFiles, NamesThatAreNotAsciiWorkThroughout)
     Replace(path, Pattern(5000));
     EXPECT_TRUE(std::filesystem::exists(file));
     EXPECT_EQ(ReadFileBytes(path, 5000), Pattern(5000));
+}
+
+TEST(WindowsFiles, ASymbolicLinkIsWrittenThroughAndStays)
+{
+    TestFolder folder;
+    std::filesystem::create_directory(folder / "pictures");
+    folder.Write("pictures/keyboard.bmp", {'o', 'l', 'd'});
+    std::error_code error;
+    std::filesystem::create_symlink(folder / "pictures" / "keyboard.bmp", folder / "out.bmp", error);
+    if (error) {
+        GTEST_SKIP() << "this system makes no symbolic links here: " << error.message();
+    }
+    Replace((folder / "out.bmp").string(), Pattern(100));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "out.bmp"));
+    EXPECT_EQ(folder.Read("pictures/keyboard.bmp"), Pattern(100));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"out.bmp", "pictures"}));
 }
 
 TEST(WindowsFiles, TheGdiStandInAndWindowsHeadersCoexist)

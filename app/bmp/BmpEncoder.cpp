@@ -4,10 +4,10 @@
 #include "ImageError.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace Graphics {
 
@@ -15,8 +15,8 @@ namespace {
 
 constexpr std::size_t HeaderBytes = 14 + 40;
 
-// Large enough that the 630 x 350 picture goes out in a few writes, small
-// enough to live on the stack.
+// Large enough that the 630 x 350 picture goes out in a few writes. On the
+// heap: a run must not need a large stack (ulimit -s).
 constexpr std::size_t ChunkBytes = std::size_t{64} * 1024;
 
 void PutU16(std::uint8_t* p, std::uint32_t value)
@@ -50,7 +50,7 @@ void EncodeBmp(const Bitmap& bitmap, const std::function<void(std::span<const st
     }
     const std::uint64_t imageBytes = stride * height;
 
-    std::array<std::uint8_t, ChunkBytes> chunk{}; // zeroed: row padding is 0, so output is reproducible
+    std::vector<std::uint8_t> chunk(ChunkBytes); // zeroed: row padding is 0, so output is reproducible
     std::uint8_t* p = chunk.data();
     p[0] = 'B';
     p[1] = 'M';

@@ -3,49 +3,28 @@
 // primitives of System.h.
 #include "Platform.h"
 
-#include "ImageError.h"
 #include "System.h"
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <thread>
 
 namespace Platform {
 
-using Graphics::ImageError;
-using Graphics::ImageErrorKind;
-
 namespace System {
 
-void FailIo(const std::string& path, Error error)
+void Fail(const std::string& path, Error error)
 {
-    throw ImageError(ImageErrorKind::Io, path + ": " + Describe(error));
-}
-
-void RefuseKind(const std::string& path, Kind kind)
-{
-    Refuse(path, kind == Kind::Directory ? "is a directory, not a file" : "is not a regular file");
+    throw FileError(path, Describe(error));
 }
 
 void Refuse(const std::string& path, const std::string& reason)
 {
-    throw ImageError(ImageErrorKind::Io, path + ": " + reason);
+    throw FileError(path, reason);
 }
 
-Error WhileBusy(const std::function<Error()>& attempt)
+void Refuse(const std::string& path, FileType type)
 {
-    // 50 ms apart, 20 times: long enough for another run to finish with the
-    // file, short enough that a viewer holding it is soon reported.
-    constexpr int Attempts = 20;
-    constexpr auto Pause = std::chrono::milliseconds(50);
-    for (int tries = 1;; ++tries) {
-        const Error error = attempt();
-        if (error == 0 || !IsBusy(error) || tries == Attempts) {
-            return error;
-        }
-        std::this_thread::sleep_for(Pause);
-    }
+    Refuse(path, type == FileType::Directory ? "is a directory, not a file" : "is not a regular file");
 }
 
 } // namespace System
@@ -53,9 +32,8 @@ Error WhileBusy(const std::function<Error()>& attempt)
 namespace {
 
 using System::Error;
-using System::FailIo;
+using System::Fail;
 using System::File;
-using System::Kind;
 using System::NoFile;
 
 // One call moves at most this much: ssize_t and DWORD counts are 32 bits on
@@ -79,7 +57,7 @@ std::string RandomSuffix(const std::string& path)
 {
     std::array<std::uint8_t, 8> bytes{};
     if (const Error error = System::RandomBytes(bytes)) {
-        FailIo(path, error);
+        Fail(path, error);
     }
     static constexpr char Digits[] = "0123456789abcdef";
     std::string suffix;
@@ -90,44 +68,18 @@ std::string RandomSuffix(const std::string& path)
     return suffix;
 }
 
-// Beside the target, named after it, with the stem shortened where need be
-// (never inside a UTF-8 character) so that the name stays one the folder
-// takes however long the target's is.
+// Named after the target, with its name shortened where need be (never
+// inside a UTF-8 character) so that the folder takes it however long the
+// target's name is.
 std::string TemporaryName(const std::string& target, const std::string& suffix)
 {
-    const std::size_t separator = target.find_last_of(System::PathSeparators);
-    const std::size_t leafStart = separator == std::string::npos ? 0 : separator + 1;
     const std::string tail = ".tmp-" + suffix;
-    std::size_t stemBytes = target.size() - leafStart;
-    if (stemBytes + tail.size() > System::MaxNameBytes) {
-        stemBytes = System::MaxNameBytes - tail.size();
-        while (stemBytes > 0 && (static_cast<unsigned char>(target[leafStart + stemBytes]) & 0xC0) == 0x80) {
-            --stemBytes;
-        }
+    std::size_t stemBytes = std::min(target.size(), System::MaxNameBytes - tail.size());
+    while (stemBytes < target.size() && stemBytes > 0 &&
+           (static_cast<unsigned char>(target[stemBytes]) & 0xC0) == 0x80) {
+        --stemBytes;
     }
-    return target.substr(0, leafStart + stemBytes) + tail;
-}
-
-} // namespace
-
-namespace {
-
-// Reads into `bytes` from `done` on, until it is full or the file ends;
-// returns how far it got.
-std::size_t ReadInto(const std::string& path, File file, std::vector<std::uint8_t>& bytes, std::size_t done)
-{
-    while (done < bytes.size()) {
-        std::size_t got = 0;
-        const std::span<std::uint8_t> rest(bytes.data() + done, std::min(bytes.size() - done, MaxTransferBytes));
-        if (const Error error = System::ReadSome(file, rest, got)) {
-            FailIo(path, error);
-        }
-        if (got == 0) {
-            break; // the file shrank since its size was taken
-        }
-        done += got;
-    }
-    return done;
+    return target.substr(0, stemBytes) + tail;
 }
 
 } // namespace
@@ -135,36 +87,44 @@ std::size_t ReadInto(const std::string& path, File file, std::vector<std::uint8_
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes, const HeadCheck& checkHead)
 {
     File opened = NoFile;
-    if (const Error error = System::OpenToRead(path, opened)) {
-        FailIo(path, error);
+    System::FileType type = System::FileType::Other;
+    std::uint64_t size = 0;
+    if (const Error error = System::OpenToRead(path, opened, type, size)) {
+        Fail(path, error);
     }
     const System::OpenFile file(opened);
-    System::Status status;
-    if (const Error error = System::Inspect(file.Get(), status)) {
-        FailIo(path, error);
+    if (type != System::FileType::Regular) {
+        System::Refuse(path, type);
     }
-    if (status.kind != Kind::Regular) {
-        System::RefuseKind(path, status.kind);
+    if (size > maxBytes) {
+        System::Refuse(path, "file of " + std::to_string(size) +
+                                 " bytes is larger than the largest picture this tool reads (" +
+                                 std::to_string(maxBytes) + " bytes)");
     }
-    if (status.size > maxBytes) {
-        throw ImageError(ImageErrorKind::TooLarge, path + ": file of " + std::to_string(status.size) +
-                                                       " bytes is larger than the largest picture this tool reads (" +
-                                                       std::to_string(maxBytes) + " bytes)");
-    }
-    std::uint64_t wanted = status.size;
-    std::vector<std::uint8_t> bytes;
-    std::size_t done = 0;
-    if (checkHead) {
-        bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, HeadBytes)));
-        done = ReadInto(path, file.Get(), bytes, 0);
+    // Up to the head first, when there is a check to show it to; then as far
+    // as the check says. A file that shrinks gives what it still holds.
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(checkHead ? std::min(size, HeadBytes) : size));
+    bool headChecked = !checkHead;
+    for (std::size_t done = 0;;) {
+        if (done < bytes.size()) {
+            std::size_t got = 0;
+            const std::span<std::uint8_t> rest(bytes.data() + done, std::min(bytes.size() - done, MaxTransferBytes));
+            if (const Error error = System::ReadSome(file.Get(), rest, got)) {
+                Fail(path, error);
+            }
+            done += got;
+            if (got != 0) {
+                continue;
+            }
+        }
         bytes.resize(done);
-        wanted = std::min(checkHead(bytes, status.size), status.size);
+        if (headChecked) {
+            return bytes;
+        }
+        headChecked = true;
+        bytes.resize(static_cast<std::size_t>(std::min(checkHead(bytes, size), size)));
+        done = std::min(done, bytes.size());
     }
-    bytes.resize(static_cast<std::size_t>(wanted));
-    if (done < bytes.size()) {
-        bytes.resize(ReadInto(path, file.Get(), bytes, done));
-    }
-    return bytes;
 }
 
 struct ReplacingFile::State {
@@ -183,7 +143,7 @@ struct ReplacingFile::State {
             System::Close(file);
         }
         if (!temporary.empty()) {
-            System::Remove(temporary);
+            System::Remove(target, temporary);
         }
         if (target.created) {
             System::RemoveCreatedTarget(target);
@@ -197,16 +157,16 @@ struct ReplacingFile::State {
     void CreateTemporary()
     {
         for (int attempt = 1;; ++attempt) {
-            std::string name = TemporaryName(target.path, RandomSuffix(path));
+            std::string name = TemporaryName(target.name, RandomSuffix(path));
             const InterruptionsHeld held;
-            const Error error = System::CreateNew(name, file);
+            const Error error = System::CreateNew(target, name, file);
             if (error == 0) {
-                System::RemoveOnInterruption(name);
+                System::RemoveOnInterruption(target, name);
                 temporary = std::move(name);
                 return;
             }
             if (!System::IsTaken(error) || attempt == MaxNameAttempts) {
-                FailIo(path, error);
+                Fail(path, error);
             }
         }
     }
@@ -222,13 +182,7 @@ ReplacingFile::ReplacingFile(const std::string& path) : state_(std::make_unique<
 {
     state_->path = path;
     System::FindTarget(path, state_->target);
-    if (state_->target.exists && state_->target.kind != Kind::Regular) {
-        System::RefuseKind(path, state_->target.kind);
-    }
     state_->CreateTemporary();
-    if (state_->target.exists) {
-        System::KeepOwnerSettings(path, state_->target, state_->file);
-    }
 }
 
 ReplacingFile::~ReplacingFile() = default;
@@ -239,7 +193,7 @@ void ReplacingFile::Write(std::span<const std::uint8_t> bytes)
         std::size_t put = 0;
         if (const Error error =
                 System::WriteSome(state_->file, bytes.first(std::min(bytes.size(), MaxTransferBytes)), put)) {
-            FailIo(state_->path, error);
+            Fail(state_->path, error);
         }
         bytes = bytes.subspan(put);
     }
@@ -247,16 +201,15 @@ void ReplacingFile::Write(std::span<const std::uint8_t> bytes)
 
 void ReplacingFile::Commit()
 {
+    // After the last write, which would clear set-user-ID bits and file
+    // capabilities.
+    System::KeepOwnerSettings(state_->path, state_->target, state_->file);
     const InterruptionsHeld held;
     if (const Error error = System::CloseWritten(std::exchange(state_->file, NoFile))) {
-        FailIo(state_->path, error);
+        Fail(state_->path, error);
     }
-    // Held through any waiting for a busy file too: an interruption then
-    // waits at most a second, and finds the temporary file either still to
-    // remove or already in place.
-    const Error error = System::WhileBusy([&] { return System::Replace(state_->temporary, state_->target.path); });
-    if (error != 0) {
-        FailIo(state_->path, error);
+    if (const Error error = System::Replace(state_->target, state_->temporary)) {
+        Fail(state_->path, error);
     }
     state_->committed = true;
     System::ForgetOnInterruption();

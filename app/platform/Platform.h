@@ -2,21 +2,26 @@
 // The one place the operating system is met: reading a whole file, replacing
 // a file atomically, and what a console process needs around them. Written
 // once in Platform.cpp over a few primitives that each system provides
-// (System.h). Paths are UTF-8. Failures are ImageErrors that name the path
-// and give the system's own reason.
+// (System.h). Paths are UTF-8. Failures are FileErrors that name the path
+// and give the system's own reason, or the tool's.
 #pragma once
-
-#include "ImageError.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace Platform {
+
+// "path: reason", the one line a user reads.
+class FileError : public std::runtime_error {
+public:
+    FileError(const std::string& path, const std::string& reason) : std::runtime_error(path + ": " + reason) {}
+};
 
 // How many of a file's first bytes ReadFileBytes shows a HeadCheck.
 inline constexpr std::size_t HeadBytes = 4096;
@@ -38,12 +43,15 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t m
 // in place in one step, so that readers see the old file or the whole new
 // one. Until Commit() succeeds, the old file is untouched; a failure, an
 // exception unwinding past this object, or an interrupting signal (Ctrl-C,
-// closing the console) removes the temporary file.
+// closing the console) removes the temporary file. The temporary file is
+// its owner's alone until it is written in full.
 //
-// What the owner set on the old file is kept: its permission bits on POSIX,
-// its attributes on Windows. A file the user may not write is refused, as
-// opening it for writing would be. On POSIX a symbolic link is followed and
-// its target replaced, so the link stays a link.
+// What the owner set on the old file is kept: on POSIX its owner and group,
+// extended attributes and access control list, mode and file capabilities,
+// each where this process may set it and refused where losing it would
+// widen access; on Windows its attributes. A file the user may not write is
+// refused, as opening it for writing would be. A symbolic link is followed
+// and its target replaced, so the link stays a link.
 class ReplacingFile {
 public:
     explicit ReplacingFile(const std::string& path);

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The POSIX primitives of the file layer, and the process around it. Every
 // call that touches a file goes through SystemCalls(), so that tests can
-// make any of them fail.
+// make any of them fail. Once the file to replace is found, everything is
+// done relative to its folder's descriptor: a path is looked up afresh each
+// time it is used, and a folder renamed or a link swapped in between would
+// send the new file, or the clean-up, somewhere else.
 #include "Platform.h"
 #include "PosixCalls.h"
 #include "System.h"
@@ -19,10 +22,16 @@
 
 #if defined(__linux__)
 #include <sys/xattr.h>
-#else
-// Extended attributes in this form are Linux's. Elsewhere, such as the
-// browser's in-memory files, a file has none and none can be set.
 namespace {
+// A descriptor that only pins a file (O_PATH) opens for reading or writing
+// through /proc as that very file.
+constexpr bool CanReopen = true;
+} // namespace
+#else
+// Elsewhere, such as the browser's in-memory files, nothing reopens a
+// pinned file, and a file has no extended attributes, nor takes any.
+namespace {
+constexpr bool CanReopen = false;
 ssize_t flistxattr(int, char*, std::size_t)
 {
     errno = ENOTSUP;
@@ -50,28 +59,30 @@ namespace Platform {
 
 PosixCalls RealSystemCalls()
 {
-    return {[](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+    return {[](int folder, const char* path, int flags, mode_t mode) { return ::openat(folder, path, flags, mode); },
             ::read,
             ::write,
             ::close,
             ::fstat,
-            ::stat,
-            ::lstat,
+            ::fstatat,
             ::fchmod,
             ::fchown,
             flistxattr,
             fgetxattr,
             fsetxattr,
             fremovexattr,
-            ::readlink,
-            ::rename,
-            ::unlink,
+            ::readlinkat,
+            ::renameat,
+            ::unlinkat,
             ::getentropy};
 }
 
+namespace {
+PosixCalls calls = RealSystemCalls();
+} // namespace
+
 PosixCalls& SystemCalls()
 {
-    static PosixCalls calls = RealSystemCalls();
     return calls;
 }
 
@@ -84,13 +95,175 @@ int Descriptor(File file)
     return static_cast<int>(file);
 }
 
-Kind KindOf(mode_t mode)
+int Descriptor(const OpenFile& file)
 {
-    return S_ISREG(mode) ? Kind::Regular : S_ISDIR(mode) ? Kind::Directory : Kind::Other;
+    return Descriptor(file.Get());
+}
+
+FileType TypeOf(mode_t mode)
+{
+    return S_ISREG(mode) ? FileType::Regular : S_ISDIR(mode) ? FileType::Directory : FileType::Other;
+}
+
+bool SameFile(const struct stat& one, const struct stat& other)
+{
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
 // How many symbolic links are followed before giving up, as the kernel does.
 constexpr int MaxLinkHops = 40;
+
+constexpr std::string_view Changed = "changed while being opened; nothing was written";
+
+// Opens what `name` leads to from `folder` for `access`, if it is a regular
+// file, every link on the way followed and judged by the kernel; anything
+// else is only told by its type (`fd` stays -1). A pipe or a device is
+// never opened: that can block, or act (a serial line raises DTR, a tape
+// rewinds). So the file is first pinned by a descriptor that can neither
+// read nor write, and then reopened through /proc, which opens that very
+// file whatever its name leads to by then, and waits out another program's
+// lease on it as the shell's ">" would.
+Error OpenRegular(const std::string& path, int folder, const std::string& name, int access, int& fd,
+                  struct stat& status)
+{
+    fd = -1;
+    const int pinned = SystemCalls().openat(folder, name.c_str(), O_PATH | O_CLOEXEC, 0);
+    if (pinned < 0) {
+        return errno;
+    }
+    const OpenFile pin(pinned);
+    if (SystemCalls().fstat(pinned, &status) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return 0;
+    }
+    const int flags = access | O_CLOEXEC | O_NOCTTY;
+    int opened = -1;
+    if (CanReopen) {
+        opened = SystemCalls().openat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(pinned)).c_str(), flags, 0);
+        if (opened < 0 && errno != ENOENT) {
+            return errno;
+        }
+    }
+    if (opened < 0) {
+        // No /proc (a bare chroot, the browser): by the name again, without
+        // waiting on whatever it may lead to now, and only the pinned file.
+        opened = SystemCalls().openat(folder, name.c_str(), flags | O_NONBLOCK, 0);
+        if (opened < 0) {
+            return errno;
+        }
+        OpenFile reopened(opened);
+        struct stat now {};
+        if (SystemCalls().fstat(opened, &now) != 0) {
+            return errno;
+        }
+        if (!SameFile(now, status)) {
+            Refuse(path, std::string(Changed));
+        }
+        opened = Descriptor(reopened.Release());
+    }
+    fd = opened;
+    return 0;
+}
+
+// Where `name` in `folder` leads once every symbolic link is followed: the
+// name in the folder the last link points into, which `crossed` holds open
+// if that is another folder. Each link is read relative to the folder it
+// lies in, so a chain longer than PATH_MAX is followed as the kernel
+// follows it. The kernel has judged these links already; the caller checks
+// that the walk ends where it did. Returns whether something other than a
+// link is found there.
+bool FollowLinks(const std::string& path, int folder, std::string& name, OpenFile& crossed, bool& followed,
+                 struct stat& found)
+{
+    followed = false;
+    for (int hops = 0;; ++hops) {
+        if (SystemCalls().fstatat(folder, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                Fail(path, errno);
+            }
+            return false;
+        }
+        if (!S_ISLNK(found.st_mode)) {
+            return true;
+        }
+        if (hops == MaxLinkHops) {
+            Fail(path, ELOOP);
+        }
+        std::string link(PATH_MAX, '\0'); // no link holds more; a longer one would only fail the check
+        const ssize_t length = SystemCalls().readlinkat(folder, name.c_str(), link.data(), link.size());
+        if (length < 0) {
+            Fail(path, errno);
+        }
+        link.resize(static_cast<std::size_t>(length));
+        const std::size_t slash = link.rfind('/');
+        if (slash != std::string::npos) {
+            const int next =
+                SystemCalls().openat(folder, link.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+            if (next < 0) {
+                Fail(path, errno);
+            }
+            crossed = OpenFile(next);
+            folder = next;
+            link.erase(0, slash + 1);
+        }
+        name = link;
+        followed = true;
+    }
+}
+
+void RemoveCreatedOnInterruption(const Target& target, const struct stat& created);
+
+// A link that leads nowhere yet is written through, creating its target as
+// the shell's ">" would. The file is created where the walk found the
+// link leads, exclusively, so that nothing found there (a pipe, say) is
+// ever opened, and registered for removal in the same breath; then the
+// name is opened as the shell would open it, so that the kernel judges the
+// links, and it must lead to the file just made.
+void CreateThroughLink(const std::string& path, int namedFolder, const std::string& named, Target& target)
+{
+    HoldInterruptions();
+    const int fd = SystemCalls().openat(Descriptor(target.folder), target.name.c_str(),
+                                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    Error error = fd < 0 ? errno : 0;
+    struct stat created {};
+    if (fd >= 0) {
+        target.model = OpenFile(fd);
+        target.created = true;
+        if (SystemCalls().fstat(fd, &created) == 0) {
+            RemoveCreatedOnInterruption(target, created);
+        } else {
+            error = errno;
+        }
+    }
+    ReleaseInterruptions();
+    if (error != 0) {
+        Fail(path, error);
+    }
+    const int judged = SystemCalls().openat(namedFolder, named.c_str(), O_PATH | O_CLOEXEC, 0);
+    if (judged < 0) {
+        Fail(path, errno);
+    }
+    const OpenFile judgedFile(judged);
+    struct stat reached {};
+    if (SystemCalls().fstat(judged, &reached) != 0) {
+        Fail(path, errno);
+    }
+    if (!SameFile(reached, created)) {
+        Refuse(path, std::string(Changed));
+    }
+}
+
+// What the system gives a new file in this folder, the shell's ">" making
+// it: the umask or the folder's default ACL, a set-group-ID folder's group,
+// a security label. An unnamed file made there shows it exactly and leaves
+// nothing behind; a file system that makes none (FAT, the browser) leaves
+// the model empty, and the umask decides.
+OpenFile NewFileModel(const Target& target)
+{
+    return OpenFile(SystemCalls().openat(Descriptor(target.folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+}
 
 } // namespace
 
@@ -104,31 +277,16 @@ bool IsTaken(Error error)
     return error == EEXIST;
 }
 
-bool IsBusy(Error /*error*/)
+Error OpenToRead(const std::string& path, File& file, FileType& type, std::uint64_t& size)
 {
-    return false; // nothing here holds a file against renaming
-}
-
-const char* const PathSeparators = "/";
-
-Error OpenToRead(const std::string& path, File& file)
-{
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-    const int fd = SystemCalls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
-    if (fd < 0) {
-        return errno;
+    int fd = -1;
+    struct stat status {};
+    if (const Error error = OpenRegular(path, AT_FDCWD, path, O_RDONLY, fd, status)) {
+        return error;
     }
     file = fd;
-    return 0;
-}
-
-Error Inspect(File file, Status& status)
-{
-    struct stat details {};
-    if (SystemCalls().fstat(Descriptor(file), &details) != 0) {
-        return errno;
-    }
-    status = {KindOf(details.st_mode), static_cast<std::uint64_t>(details.st_size)};
+    type = TypeOf(status.st_mode);
+    size = static_cast<std::uint64_t>(status.st_size);
     return 0;
 }
 
@@ -149,18 +307,6 @@ Error ReadSome(File file, std::span<std::uint8_t> buffer, std::size_t& got)
 void Close(File file)
 {
     SystemCalls().close(Descriptor(file));
-}
-
-Error CreateNew(const std::string& path, File& file)
-{
-    // Mode 0666 lets the umask decide a new file's permissions, as for any
-    // file a program creates.
-    const int fd = SystemCalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0) {
-        return errno;
-    }
-    file = fd;
-    return 0;
 }
 
 Error WriteSome(File file, std::span<const std::uint8_t> bytes, std::size_t& put)
@@ -185,144 +331,108 @@ Error CloseWritten(File file)
     return SystemCalls().close(Descriptor(file)) == 0 ? 0 : errno;
 }
 
-Error Replace(const std::string& from, const std::string& to)
-{
-    return SystemCalls().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
-void Remove(const std::string& path)
-{
-    SystemCalls().unlink(path.c_str());
-}
-
 Error RandomBytes(std::span<std::uint8_t> bytes)
 {
     return SystemCalls().getentropy(bytes.data(), bytes.size()) == 0 ? 0 : errno;
 }
 
-namespace {
-
-bool SameFile(const struct stat& one, const struct stat& other)
-{
-    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
-// The file that `path` names, symbolic links followed, even a dangling
-// one, each relative to the folder it lies in.
-std::string FollowLinks(const std::string& path)
-{
-    std::string target = path;
-    for (int hops = 0;; ++hops) {
-        char link[PATH_MAX];
-        const ssize_t length = SystemCalls().readlink(target.c_str(), link, sizeof link);
-        if (length < 0) {
-            if (errno == EINVAL || errno == ENOENT) {
-                return target; // not a link, or nothing there
-            }
-            FailIo(path, errno);
-        }
-        if (hops == MaxLinkHops) {
-            FailIo(path, ELOOP);
-        }
-        if (static_cast<std::size_t>(length) == sizeof link) {
-            FailIo(path, ENAMETOOLONG);
-        }
-        const std::string destination(link, static_cast<std::size_t>(length));
-        const std::size_t slash = target.rfind('/');
-        if (destination.front() == '/' || slash == std::string::npos) {
-            target = destination;
-        } else {
-            target.resize(slash + 1);
-            target += destination;
-        }
-    }
-}
-
-void RemoveCreatedOnInterruption(const std::string& path, const struct stat& created);
-
-// A dangling link's target is created through the link, as the shell's ">"
-// would, so that the kernel judges the link; `target` is where the link
-// leads, registered for removal should a signal end the run.
-int CreateThroughLink(const std::string& path, const std::string& target)
-{
-    HoldInterruptions();
-    const int fd = SystemCalls().open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    const int error = errno;
-    struct stat created {};
-    if (fd >= 0 && SystemCalls().fstat(fd, &created) == 0) {
-        RemoveCreatedOnInterruption(target, created);
-    }
-    ReleaseInterruptions();
-    errno = error;
-    return fd;
-}
-
-} // namespace
-
 // Only what the kernel lets writing through `path` reach is replaced: the
-// file is opened by the name as given, for writing, neither truncated nor
-// blocking, so that the kernel judges every link on the way (a planted one
-// in a sticky folder, say), the permissions and a read-only file system.
-// The links are followed to find where the new file goes, and that must be
-// the very file the kernel opened. Pipes, sockets and devices are told by
-// their type and never opened.
+// name is opened as given, for writing (not truncating), so that the kernel
+// judges every link on the way (a planted one in a sticky folder, say), the
+// permissions and a read-only file system. Following the links again from
+// folder to folder finds where the new file goes, and that must be the
+// very file the kernel opened.
 void FindTarget(const std::string& path, Target& target)
 {
-    target.path = path;
-    struct stat named {};
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string named = path.substr(slash + 1);
+    const int folderFd = SystemCalls().openat(AT_FDCWD, folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    if (folderFd < 0) {
+        Fail(path, errno);
+    }
+    OpenFile namedFolder(folderFd);
     int fd = -1;
-    if (SystemCalls().stat(path.c_str(), &named) == 0) {
-        target.exists = true;
-        target.kind = KindOf(named.st_mode);
-        if (target.kind != Kind::Regular) {
-            return;
-        }
-        fd = SystemCalls().open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
-        if (fd < 0) {
-            FailIo(path, errno);
-        }
-        target.old = OpenFile(fd);
-        target.path = FollowLinks(path);
+    struct stat old {};
+    const Error error = OpenRegular(path, folderFd, named, O_WRONLY, fd, old);
+    if (error != 0 && error != ENOENT) {
+        Fail(path, error);
+    }
+    if (error == 0 && fd < 0) {
+        Refuse(path, TypeOf(old.st_mode));
+    }
+    if (error == 0) {
+        target.model = OpenFile(fd);
+    }
+    target.name = named;
+    OpenFile crossed;
+    bool followed = false;
+    struct stat found {};
+    const bool exists = FollowLinks(path, folderFd, target.name, crossed, followed, found);
+    target.folder = crossed.Get() != NoFile ? std::move(crossed) : std::move(namedFolder);
+    if (error == 0 ? !exists || !SameFile(found, old) : exists) {
+        Refuse(path, std::string(Changed));
+    }
+    if (error == 0) {
+        return;
+    }
+    if (followed) {
+        CreateThroughLink(path, folderFd, named, target);
     } else {
-        struct stat link {};
-        if (errno != ENOENT) {
-            FailIo(path, errno);
-        }
-        if (SystemCalls().lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
-            return; // nothing there yet
-        }
-        target.exists = true;
-        target.path = FollowLinks(path);
-        fd = CreateThroughLink(path, target.path);
-        if (fd < 0) {
-            FailIo(path, errno);
-        }
-        target.old = OpenFile(fd);
-        target.created = true;
+        target.model = NewFileModel(target);
     }
-    struct stat opened {};
-    if (SystemCalls().fstat(fd, &opened) != 0) {
-        FailIo(path, errno);
+}
+
+Error CreateNew(const Target& target, const std::string& name, File& file)
+{
+    // Private from the first byte: what the old file allowed is given only
+    // once the new one is written in full.
+    const int fd = SystemCalls().openat(Descriptor(target.folder), name.c_str(),
+                                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) {
+        return errno;
     }
-    target.kind = KindOf(opened.st_mode);
-    struct stat followed {};
-    if (target.kind == Kind::Regular &&
-        (SystemCalls().stat(target.path.c_str(), &followed) != 0 || !SameFile(followed, opened))) {
-        Refuse(path, "changed while being replaced; nothing was written");
-    }
+    file = fd;
+    return 0;
+}
+
+Error Replace(const Target& target, const std::string& name)
+{
+    return SystemCalls().renameat(Descriptor(target.folder), name.c_str(), Descriptor(target.folder),
+                                  target.name.c_str()) == 0
+               ? 0
+               : errno;
+}
+
+void Remove(const Target& target, const std::string& name)
+{
+    SystemCalls().unlinkat(Descriptor(target.folder), name.c_str(), 0);
 }
 
 void RemoveCreatedTarget(const Target& target)
 {
     struct stat created {};
     struct stat now {};
-    if (SystemCalls().fstat(Descriptor(target.old.Get()), &created) == 0 &&
-        SystemCalls().stat(target.path.c_str(), &now) == 0 && SameFile(created, now) && now.st_size == 0) {
-        SystemCalls().unlink(target.path.c_str());
+    if (SystemCalls().fstat(Descriptor(target.model), &created) == 0 &&
+        SystemCalls().fstatat(Descriptor(target.folder), target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        SameFile(created, now) && now.st_size == 0) {
+        SystemCalls().unlinkat(Descriptor(target.folder), target.name.c_str(), 0);
     }
 }
 
 namespace {
+
+// The access ACL, kept as an extended attribute: copying it copies the
+// ACL without libacl.
+constexpr std::string_view AccessAcl = "system.posix_acl_access";
+// File capabilities: set last, as writing and changing the owner clear them.
+constexpr std::string_view Capability = "security.capability";
+
+// Errors that say a file system keeps no such setting.
+bool NotKept(int error)
+{
+    return error == ENOTSUP || error == ENOSYS || error == EPERM;
+}
 
 // An attribute's value, or the error that kept it.
 Error ReadAttribute(int fd, const char* name, std::vector<char>& value)
@@ -354,7 +464,7 @@ std::vector<char> AttributeNames(const std::string& path, int fd)
             if (errno == ENOTSUP || errno == ENOSYS) {
                 return {}; // a file system without them
             }
-            FailIo(path, errno);
+            Fail(path, errno);
         }
         names.resize(static_cast<std::size_t>(size));
         const ssize_t got = SystemCalls().flistxattr(fd, names.data(), names.size());
@@ -363,35 +473,36 @@ std::vector<char> AttributeNames(const std::string& path, int fd)
             return names;
         }
         if (errno != ERANGE) {
-            FailIo(path, errno);
+            Fail(path, errno);
         }
     }
 }
-
-// The access ACL, kept as an extended attribute: copying it copies the
-// ACL without libacl.
-constexpr std::string_view AccessAcl = "system.posix_acl_access";
 
 [[noreturn]] void RefuseAcl(const std::string& path, int error)
 {
     Refuse(path, std::string("cannot keep the file's access control list (") + std::strerror(error) + ")");
 }
 
-// Every extended attribute of the old file that this process may read and
-// set: its ACL, security labels, users' own notes. Any other is left
-// behind. An ACL that cannot be copied, or one the folder gives the new
-// file that the old one did not have, is a refusal: either would change
-// who may use the file.
-void KeepAttributes(const std::string& path, int from, int to)
+// Every extended attribute of the model that this process may read and
+// set: its ACL, security labels, users' own notes; any other is left
+// behind. An ACL that cannot be copied, or one the folder gave the new file
+// that the model does not have, is a refusal: either would change who may
+// use the file. Returns the file capability, to be set last.
+std::vector<char> KeepAttributes(const std::string& path, int from, int to)
 {
     const std::vector<char> names = AttributeNames(path, from);
     bool hadAcl = false;
+    std::vector<char> capability;
     for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
         const char* name = names.data() + at;
-        const bool acl = name == AccessAcl;
-        hadAcl = hadAcl || acl;
         std::vector<char> value;
         Error error = ReadAttribute(from, name, value);
+        if (name == Capability) {
+            capability = std::move(value);
+            continue;
+        }
+        const bool acl = name == AccessAcl;
+        hadAcl = hadAcl || acl;
         if (error == 0 && SystemCalls().fsetxattr(to, name, value.data(), value.size(), 0) != 0) {
             error = errno;
         }
@@ -399,30 +510,41 @@ void KeepAttributes(const std::string& path, int from, int to)
             RefuseAcl(path, static_cast<int>(error));
         }
     }
-    if (!hadAcl && SystemCalls().fremovexattr(to, AccessAcl.data()) != 0 && errno != ENODATA && errno != ENOTSUP &&
-        errno != ENOSYS) {
+    if (!hadAcl && SystemCalls().fremovexattr(to, AccessAcl.data()) != 0 && errno != ENODATA && !NotKept(errno)) {
         RefuseAcl(path, errno);
     }
+    return capability;
 }
 
 // The owner and group as they were, where the system lets us: only a
 // privileged user may give a file away, and only to a group they are in.
 // Failing the owner, the group at least, so that a shared folder's group
-// keeps its access. A file that would pass its group permissions to
-// another group is refused.
-void KeepOwner(const std::string& path, const struct stat& old, int to)
+// keeps its access; a file that would pass its group permissions to
+// another group is refused. File systems without owners (FAT) give both
+// files the same ones, and nothing is asked of them.
+void KeepOwner(const std::string& path, const struct stat& old, const struct stat& made, int to)
 {
-    if (SystemCalls().fchown(to, old.st_uid, old.st_gid) == 0 ||
-        SystemCalls().fchown(to, static_cast<uid_t>(-1), old.st_gid) == 0) {
+    if ((made.st_uid == old.st_uid && made.st_gid == old.st_gid) ||
+        SystemCalls().fchown(to, old.st_uid, old.st_gid) == 0 || made.st_gid == old.st_gid ||
+        SystemCalls().fchown(to, static_cast<uid_t>(-1), old.st_gid) == 0 || (old.st_mode & S_IRWXG) == 0) {
+        return;
+    }
+    Refuse(path, "cannot keep the file's group " + std::to_string(old.st_gid) + " (" + std::strerror(errno) + ")");
+}
+
+// The mode, set-user-ID and set-group-ID bits included where this process
+// may set them (the kernel drops what it may not). A file system that
+// keeps no modes (FAT) is no failure as long as the file allows no more
+// than `mode` does.
+void KeepMode(const std::string& path, int to, mode_t mode)
+{
+    if (SystemCalls().fchmod(to, mode) == 0) {
         return;
     }
     const int error = errno;
-    struct stat made {};
-    if (SystemCalls().fstat(to, &made) != 0) {
-        FailIo(path, errno);
-    }
-    if (made.st_gid != old.st_gid && (old.st_mode & S_IRWXG) != 0) {
-        Refuse(path, "cannot keep the file's group " + std::to_string(old.st_gid) + " (" + std::strerror(error) + ")");
+    struct stat now {};
+    if (!NotKept(error) || SystemCalls().fstat(to, &now) != 0 || (now.st_mode & 0777 & ~mode) != 0) {
+        Fail(path, error);
     }
 }
 
@@ -430,17 +552,31 @@ void KeepOwner(const std::string& path, const struct stat& old, int to)
 
 void KeepOwnerSettings(const std::string& path, const Target& target, File file)
 {
-    const int from = Descriptor(target.old.Get());
     const int to = Descriptor(file);
-    struct stat old {};
-    if (SystemCalls().fstat(from, &old) != 0) {
-        FailIo(path, errno);
+    if (target.model.Get() == NoFile) {
+        // The mode the umask leaves, where the file system keeps modes; one
+        // that does not gives every new file the same, as the shell's ">" would.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (SystemCalls().fchmod(to, 0666 & ~mask) != 0 && !NotKept(errno)) {
+            Fail(path, errno);
+        }
+        return;
     }
-    KeepOwner(path, old, to);
-    KeepAttributes(path, from, to);
-    // Last: changing the owner clears the set-user-ID and set-group-ID bits.
-    if (SystemCalls().fchmod(to, old.st_mode & 07777) != 0) {
-        FailIo(path, errno);
+    const int from = Descriptor(target.model);
+    struct stat old {};
+    struct stat made {};
+    if (SystemCalls().fstat(from, &old) != 0 || SystemCalls().fstat(to, &made) != 0) {
+        Fail(path, errno);
+    }
+    // In this order: changing the owner clears the set-ID bits and the
+    // capability, and an ACL sets the group and other bits.
+    KeepOwner(path, old, made, to);
+    const std::vector<char> capability = KeepAttributes(path, from, to);
+    KeepMode(path, to, old.st_mode & 07777);
+    if (!capability.empty()) {
+        // Only a privileged process may set one; losing it only narrows.
+        SystemCalls().fsetxattr(to, Capability.data(), capability.data(), capability.size(), 0);
     }
 }
 
@@ -448,12 +584,14 @@ void KeepOwnerSettings(const std::string& path, const Target& target, File file)
 //
 // The handler may run between any two instructions, so everything it reads
 // is set up with the signals blocked. It removes the temporary file, and a
-// dangling link's target that the run created, if that is still empty.
+// dangling link's target that the run created, if that is still empty,
+// each by its name in its folder's descriptor.
 
 namespace {
 
 struct Pending {
-    char path[PATH_MAX];
+    int folder;
+    char name[NAME_MAX + 1];
     bool onlyIfEmptyAndSame;
     dev_t device;
     ino_t inode;
@@ -462,17 +600,20 @@ struct Pending {
 constexpr int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 Pending pending[2];
 volatile std::sig_atomic_t pendingCount = 0;
-struct sigaction previousActions[std::size(CleanupSignals)];
 sigset_t maskBeforeHold;
 
-extern "C" void RemoveTemporaryAndDie(int signalNumber)
+// Not counted by coverage: the process it runs in dies of the signal
+// before its counts are written. The tests that send signals check it.
+// GCOVR_EXCL_START
+extern "C" void RemovePendingAndDie(int signalNumber)
 {
     for (std::sig_atomic_t i = 0; i < pendingCount; ++i) {
         const Pending& entry = pending[i];
         struct stat now {};
-        if (!entry.onlyIfEmptyAndSame || (::stat(entry.path, &now) == 0 && now.st_dev == entry.device &&
-                                          now.st_ino == entry.inode && now.st_size == 0)) {
-            ::unlink(entry.path);
+        if (!entry.onlyIfEmptyAndSame ||
+            (::fstatat(entry.folder, entry.name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == entry.device &&
+             now.st_ino == entry.inode && now.st_size == 0)) {
+            ::unlinkat(entry.folder, entry.name, 0);
         }
     }
     // Blocked while this handler runs, the signal is delivered again on
@@ -480,37 +621,49 @@ extern "C" void RemoveTemporaryAndDie(int signalNumber)
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
 }
+// GCOVR_EXCL_STOP
 
-// Call with the signals held.
-void AddPending(const std::string& path, bool onlyIfEmptyAndSame, const struct stat& identity)
+// Once for the process, the first time there is something to remove. A
+// signal the user chose to ignore (nohup) stays ignored.
+void CatchInterruptions()
 {
-    if (path.size() >= sizeof pending[0].path || pendingCount == std::ssize(pending)) {
-        return; // cannot happen: the system refuses paths this long, and a run makes two files at most
-    }
-    Pending& entry = pending[pendingCount];
-    std::memcpy(entry.path, path.c_str(), path.size() + 1);
-    entry.onlyIfEmptyAndSame = onlyIfEmptyAndSame;
-    entry.device = identity.st_dev;
-    entry.inode = identity.st_ino;
-    pendingCount = pendingCount + 1;
-    if (pendingCount > 1) {
+    static bool caught = false;
+    if (caught) {
         return;
     }
-    for (std::size_t i = 0; i < std::size(CleanupSignals); ++i) {
-        ::sigaction(CleanupSignals[i], nullptr, &previousActions[i]);
-        // A signal the user chose to ignore (nohup) stays ignored.
-        if (previousActions[i].sa_handler != SIG_IGN) {
-            struct sigaction action {};
-            action.sa_handler = RemoveTemporaryAndDie;
+    caught = true;
+    for (const int signalNumber : CleanupSignals) {
+        struct sigaction action {};
+        ::sigaction(signalNumber, nullptr, &action);
+        if (action.sa_handler != SIG_IGN) {
+            action.sa_handler = RemovePendingAndDie;
+            action.sa_flags = 0;
             sigemptyset(&action.sa_mask);
-            ::sigaction(CleanupSignals[i], &action, nullptr);
+            ::sigaction(signalNumber, &action, nullptr);
         }
     }
 }
 
-void RemoveCreatedOnInterruption(const std::string& path, const struct stat& created)
+// Call with the signals held.
+void AddPending(int folder, const std::string& name, bool onlyIfEmptyAndSame, const struct stat& identity)
 {
-    AddPending(path, true, created);
+    // Cannot happen: no folder takes such a name, and a run makes two files at most.
+    if (name.size() >= sizeof pending[0].name || pendingCount == std::ssize(pending)) { // GCOVR_EXCL_BR_LINE
+        return;                                                                         // GCOVR_EXCL_LINE
+    }
+    CatchInterruptions();
+    Pending& entry = pending[pendingCount];
+    entry.folder = folder;
+    std::memcpy(entry.name, name.c_str(), name.size() + 1);
+    entry.onlyIfEmptyAndSame = onlyIfEmptyAndSame;
+    entry.device = identity.st_dev;
+    entry.inode = identity.st_ino;
+    pendingCount = pendingCount + 1;
+}
+
+void RemoveCreatedOnInterruption(const Target& target, const struct stat& created)
+{
+    AddPending(Descriptor(target.folder), target.name, true, created);
 }
 
 } // namespace
@@ -530,20 +683,14 @@ void ReleaseInterruptions()
     ::sigprocmask(SIG_SETMASK, &maskBeforeHold, nullptr);
 }
 
-void RemoveOnInterruption(const std::string& temporary)
+void RemoveOnInterruption(const Target& target, const std::string& name)
 {
-    AddPending(temporary, false, {});
+    AddPending(Descriptor(target.folder), name, false, {});
 }
 
 void ForgetOnInterruption()
 {
-    if (pendingCount == 0) {
-        return;
-    }
     pendingCount = 0;
-    for (std::size_t i = 0; i < std::size(CleanupSignals); ++i) {
-        ::sigaction(CleanupSignals[i], &previousActions[i], nullptr);
-    }
 }
 
 } // namespace System
@@ -560,7 +707,7 @@ void WriteErrorLine(const std::string& line)
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t put = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) {
+        if (put < 0 && errno == EINTR) { // GCOVR_EXCL_BR_LINE: stderr's writes are not interrupted on demand
             continue;
         }
         if (put <= 0) {

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 
 namespace Platform {
 
@@ -83,6 +84,42 @@ std::wstring FileName(const std::string& path)
     return FullPath(Wide(path));
 }
 
+// Where an opened file really is, every link followed; `fallback` where the
+// system cannot say.
+std::wstring FinalPath(HANDLE file, const std::wstring& fallback)
+{
+    const DWORD needed = ::GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    std::wstring path(needed, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(file, path.data(), needed, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (needed == 0 || length == 0 || length >= needed) {
+        return fallback;
+    }
+    path.resize(length);
+    return path;
+}
+
+// Another program (often another run, or a viewer) has the file open
+// without sharing deletion, or is replacing it itself right now.
+bool IsBusy(System::Error error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+// Tries again while the file is busy, 50 ms apart, 20 times: long enough
+// for another run to finish with the file, short enough that a viewer
+// holding it is soon reported.
+System::Error WhileBusy(const std::function<System::Error()>& attempt)
+{
+    constexpr int Attempts = 20;
+    for (int tries = 1;; ++tries) {
+        const System::Error error = attempt();
+        if (error == 0 || !IsBusy(error) || tries == Attempts) {
+            return error;
+        }
+        ::Sleep(50);
+    }
+}
+
 } // namespace
 
 namespace System {
@@ -109,16 +146,7 @@ bool IsTaken(Error error)
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
-// Another program (often another run, or a viewer) has the file open
-// without sharing deletion, or is replacing it itself right now.
-bool IsBusy(Error error)
-{
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
-}
-
-const char* const PathSeparators = "\\/";
-
-Error OpenToRead(const std::string& path, File& file)
+Error OpenToRead(const std::string& path, File& file, FileType& type, std::uint64_t& size)
 {
     // Backup semantics open a directory too, so that it can be told apart.
     const HANDLE handle =
@@ -128,21 +156,16 @@ Error OpenToRead(const std::string& path, File& file)
         return LastError();
     }
     file = reinterpret_cast<File>(handle);
-    return 0;
-}
-
-Error Inspect(File file, Status& status)
-{
-    if (::GetFileType(Handle(file)) != FILE_TYPE_DISK) {
-        status = {Kind::Other, 0};
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        type = FileType::Other;
         return 0;
     }
     BY_HANDLE_FILE_INFORMATION information{};
-    if (::GetFileInformationByHandle(Handle(file), &information) == 0) {
+    if (::GetFileInformationByHandle(handle, &information) == 0) {
         return LastError();
     }
-    const Kind kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::Directory : Kind::Regular;
-    status = {kind, std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow};
+    type = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileType::Directory : FileType::Regular;
+    size = std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
     return 0;
 }
 
@@ -161,11 +184,12 @@ void Close(File file)
     ::CloseHandle(Handle(file));
 }
 
-Error CreateNew(const std::string& path, File& file)
+Error CreateNew(const Target& target, const std::string& name, File& file)
 {
-    // Shared for deletion only, so that the console handler can still remove it.
-    const HANDLE handle = ::CreateFileW(FileName(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared with nobody but for deletion, so that the console handler can
+    // still remove it: private until it is closed and in place.
+    const HANDLE handle = ::CreateFileW(FileName(target.folderPath + name).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return LastError();
     }
@@ -191,18 +215,23 @@ Error CloseWritten(File file)
     return ::CloseHandle(Handle(file)) != 0 ? 0 : LastError();
 }
 
-Error Replace(const std::string& from, const std::string& to)
+Error Replace(const Target& target, const std::string& name)
 {
-    if (::MoveFileExW(FileName(from).c_str(), FileName(to).c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-        return LastError();
-    }
-    return 0;
+    // Held through any waiting for a busy file: an interruption then waits
+    // at most a second, and finds the temporary file either still to
+    // remove or already in place.
+    return WhileBusy([&] {
+        return ::MoveFileExW(FileName(target.folderPath + name).c_str(),
+                             FileName(target.folderPath + target.name).c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0
+                   ? LastError()
+                   : 0;
+    });
 }
 
-void Remove(const std::string& path)
+void Remove(const Target& target, const std::string& name)
 {
-    ::DeleteFileW(FileName(path).c_str());
+    ::DeleteFileW(FileName(target.folderPath + name).c_str());
 }
 
 Error RandomBytes(std::span<std::uint8_t> bytes)
@@ -218,65 +247,71 @@ Error RandomBytes(std::span<std::uint8_t> bytes)
 
 // Refuses what opening the file for writing would refuse, before anything
 // is created: the read-only attribute, or another program (an image viewer)
-// holding it open without letting others write. The probe is closed at
-// once: a handle kept open would stop another run from replacing the file.
+// holding it open without letting others write. A symbolic link is written
+// through, as on POSIX: the new file goes where the opened file is. The
+// probe is closed at once: a handle kept open would stop another run from
+// replacing the file.
 void FindTarget(const std::string& path, Target& target)
 {
-    const std::wstring full = FileName(path);
-    target.path = Utf8(full);
+    std::wstring full = FileName(path);
     const DWORD attributes = ::GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_NOT_FOUND) {
-            FailIo(path, error);
+            Fail(path, error);
         }
-        return;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        Refuse(path, FileType::Directory);
+    } else {
+        HANDLE probe = INVALID_HANDLE_VALUE;
+        const Error error = WhileBusy([&] {
+            probe = ::CreateFileW(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            return probe == INVALID_HANDLE_VALUE ? LastError() : 0;
+        });
+        if (error != 0) {
+            Fail(path, error);
+        }
+        const OpenFile probed(reinterpret_cast<File>(probe));
+        if (::GetFileType(probe) != FILE_TYPE_DISK) {
+            Refuse(path, FileType::Other);
+        }
+        full = FinalPath(probe, full);
+        // Windows refuses to open such a file for writing; checked here too
+        // because Wine, run as root, would not.
+        const DWORD finalAttributes = ::GetFileAttributesW(full.c_str());
+        if (finalAttributes != INVALID_FILE_ATTRIBUTES && (finalAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            Fail(path, ERROR_ACCESS_DENIED);
+        }
     }
-    target.exists = true;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        target.kind = Kind::Directory;
-        return;
-    }
-    // Windows refuses to open such a file for writing; checked here too
-    // because Wine, run as root, would not.
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        FailIo(path, ERROR_ACCESS_DENIED);
-    }
-    HANDLE probe = INVALID_HANDLE_VALUE;
-    const Error error = WhileBusy([&] {
-        probe = ::CreateFileW(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return probe == INVALID_HANDLE_VALUE ? LastError() : 0;
-    });
-    if (error != 0) {
-        FailIo(path, error);
-    }
-    const OpenFile probed(reinterpret_cast<File>(probe));
-    if (::GetFileType(probe) != FILE_TYPE_DISK) {
-        target.kind = Kind::Other;
-    }
+    const std::size_t separator = full.find_last_of(L"\\/");
+    target.folderPath = Utf8(full.substr(0, separator + 1));
+    target.name = Utf8(full.substr(separator + 1));
 }
 
 // The attributes the user gave the old file (hidden, say) stay with the
 // name. Access comes from the folder, as for any new file there.
 void KeepOwnerSettings(const std::string& path, const Target& target, File file)
 {
-    const DWORD attributes = ::GetFileAttributesW(Wide(target.path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(FileName(target.folderPath + target.name).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        FailIo(path, ::GetLastError());
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return; // a new file: nothing to keep
+        }
+        Fail(path, ::GetLastError());
     }
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (basic.FileAttributes != 0 &&
         ::SetFileInformationByHandle(Handle(file), FileBasicInfo, &basic, sizeof basic) == 0) {
-        FailIo(path, ::GetLastError());
+        Fail(path, ::GetLastError());
     }
 }
 
 void RemoveCreatedTarget(const Target& /*target*/)
 {
-    // FindTarget never creates one here: Windows has no dangling links to write through.
+    // FindTarget never creates one here.
 }
 
 // --- Removing the temporary file when the console ends the process --------
@@ -314,9 +349,9 @@ void ReleaseInterruptions()
     ::ReleaseSRWLockExclusive(&pendingLock);
 }
 
-void RemoveOnInterruption(const std::string& temporary)
+void RemoveOnInterruption(const Target& target, const std::string& name)
 {
-    pendingTemporary = Wide(temporary);
+    pendingTemporary = FileName(target.folderPath + name);
 }
 
 void ForgetOnInterruption()
