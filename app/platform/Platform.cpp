@@ -6,7 +6,7 @@
 #include "System.h"
 
 #include <algorithm>
-#include <array>
+#include <cstdio>
 
 namespace Platform {
 
@@ -55,17 +55,13 @@ public:
 // a temporary file's name or block it by planting one.
 std::string RandomSuffix(const std::string& path)
 {
-    std::array<std::uint8_t, 8> bytes{};
-    if (const Error error = System::RandomBytes(bytes)) {
+    std::uint64_t value = 0;
+    if (const Error error = System::RandomBytes({reinterpret_cast<std::uint8_t*>(&value), sizeof value})) {
         Fail(path, error);
     }
-    static constexpr char Digits[] = "0123456789abcdef";
-    std::string suffix;
-    for (const std::uint8_t byte : bytes) {
-        suffix += Digits[byte >> 4];
-        suffix += Digits[byte & 0xF];
-    }
-    return suffix;
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(value));
+    return digits;
 }
 
 // Named after the target, with its name shortened where need be (never

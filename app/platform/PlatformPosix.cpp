@@ -9,9 +9,11 @@
 #include "PosixCalls.h"
 #include "System.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
@@ -32,26 +34,15 @@ constexpr bool CanReopen = true;
 // pinned file, and a file has no extended attributes, nor takes any.
 namespace {
 constexpr bool CanReopen = false;
-ssize_t flistxattr(int, char*, std::size_t)
+template <typename Result, typename... Args> Result Unsupported(Args...)
 {
     errno = ENOTSUP;
     return -1;
 }
-ssize_t fgetxattr(int, const char*, void*, std::size_t)
-{
-    errno = ENOTSUP;
-    return -1;
-}
-int fsetxattr(int, const char*, const void*, std::size_t, int)
-{
-    errno = ENOTSUP;
-    return -1;
-}
-int fremovexattr(int, const char*)
-{
-    errno = ENOTSUP;
-    return -1;
-}
+ssize_t (*const flistxattr)(int, char*, std::size_t) = Unsupported;
+ssize_t (*const fgetxattr)(int, const char*, void*, std::size_t) = Unsupported;
+int (*const fsetxattr)(int, const char*, const void*, std::size_t, int) = Unsupported;
+int (*const fremovexattr)(int, const char*) = Unsupported;
 } // namespace
 #endif
 
@@ -110,6 +101,15 @@ bool SameFile(const struct stat& one, const struct stat& other)
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
+// A call's result, unless it failed: then the failure, naming `path`.
+template <typename Result> Result Must(const std::string& path, Result result)
+{
+    if (result < 0) {
+        Fail(path, errno);
+    }
+    return result;
+}
+
 // How many symbolic links are followed before giving up, as the kernel does.
 constexpr int MaxLinkHops = 40;
 
@@ -127,43 +127,31 @@ Error OpenRegular(const std::string& path, int folder, const std::string& name, 
                   struct stat& status)
 {
     fd = -1;
-    const int pinned = SystemCalls().openat(folder, name.c_str(), O_PATH | O_CLOEXEC, 0);
-    if (pinned < 0) {
-        return errno;
-    }
-    const OpenFile pin(pinned);
-    if (SystemCalls().fstat(pinned, &status) != 0) {
+    const OpenFile pin(SystemCalls().openat(folder, name.c_str(), O_PATH | O_CLOEXEC, 0));
+    if (pin.Get() == NoFile || SystemCalls().fstat(Descriptor(pin), &status) != 0) {
         return errno;
     }
     if (!S_ISREG(status.st_mode)) {
         return 0;
     }
     const int flags = access | O_CLOEXEC | O_NOCTTY;
-    int opened = -1;
     if (CanReopen) {
-        opened = SystemCalls().openat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(pinned)).c_str(), flags, 0);
-        if (opened < 0 && errno != ENOENT) {
-            return errno;
+        fd = SystemCalls().openat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(pin.Get())).c_str(), flags, 0);
+        if (fd >= 0 || errno != ENOENT) {
+            return fd < 0 ? errno : 0;
         }
     }
-    if (opened < 0) {
-        // No /proc (a bare chroot, the browser): by the name again, without
-        // waiting on whatever it may lead to now, and only the pinned file.
-        opened = SystemCalls().openat(folder, name.c_str(), flags | O_NONBLOCK, 0);
-        if (opened < 0) {
-            return errno;
-        }
-        OpenFile reopened(opened);
-        struct stat now {};
-        if (SystemCalls().fstat(opened, &now) != 0) {
-            return errno;
-        }
-        if (!SameFile(now, status)) {
-            Refuse(path, std::string(Changed));
-        }
-        opened = Descriptor(reopened.Release());
+    // No /proc (a bare chroot, the browser): by the name again, without
+    // waiting on whatever it may lead to now, and only the pinned file.
+    OpenFile reopened(SystemCalls().openat(folder, name.c_str(), flags | O_NONBLOCK, 0));
+    struct stat now {};
+    if (reopened.Get() == NoFile || SystemCalls().fstat(Descriptor(reopened), &now) != 0) {
+        return errno;
     }
-    fd = opened;
+    if (!SameFile(now, status)) {
+        Refuse(path, std::string(Changed));
+    }
+    fd = Descriptor(reopened.Release());
     return 0;
 }
 
@@ -192,18 +180,12 @@ bool FollowLinks(const std::string& path, int folder, std::string& name, OpenFil
             Fail(path, ELOOP);
         }
         std::string link(PATH_MAX, '\0'); // no link holds more; a longer one would only fail the check
-        const ssize_t length = SystemCalls().readlinkat(folder, name.c_str(), link.data(), link.size());
-        if (length < 0) {
-            Fail(path, errno);
-        }
-        link.resize(static_cast<std::size_t>(length));
+        link.resize(static_cast<std::size_t>(
+            Must(path, SystemCalls().readlinkat(folder, name.c_str(), link.data(), link.size()))));
         const std::size_t slash = link.rfind('/');
         if (slash != std::string::npos) {
-            const int next =
-                SystemCalls().openat(folder, link.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
-            if (next < 0) {
-                Fail(path, errno);
-            }
+            const int next = Must(path, SystemCalls().openat(folder, link.substr(0, slash + 1).c_str(),
+                                                             O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
             crossed = OpenFile(next);
             folder = next;
             link.erase(0, slash + 1);
@@ -213,7 +195,7 @@ bool FollowLinks(const std::string& path, int folder, std::string& name, OpenFil
     }
 }
 
-void RemoveCreatedOnInterruption(const Target& target, const struct stat& created);
+void AddPending(int folder, const std::string& name, bool onlyIfEmptyAndSame, const struct stat& identity);
 
 // A link that leads nowhere yet is written through, creating its target as
 // the shell's ">" would. The file is created where the walk found the
@@ -232,7 +214,7 @@ void CreateThroughLink(const std::string& path, int namedFolder, const std::stri
         target.model = OpenFile(fd);
         target.created = true;
         if (SystemCalls().fstat(fd, &created) == 0) {
-            RemoveCreatedOnInterruption(target, created);
+            AddPending(Descriptor(target.folder), target.name, true, created);
         } else {
             error = errno;
         }
@@ -241,28 +223,12 @@ void CreateThroughLink(const std::string& path, int namedFolder, const std::stri
     if (error != 0) {
         Fail(path, error);
     }
-    const int judged = SystemCalls().openat(namedFolder, named.c_str(), O_PATH | O_CLOEXEC, 0);
-    if (judged < 0) {
-        Fail(path, errno);
-    }
-    const OpenFile judgedFile(judged);
+    const OpenFile judged(Must(path, SystemCalls().openat(namedFolder, named.c_str(), O_PATH | O_CLOEXEC, 0)));
     struct stat reached {};
-    if (SystemCalls().fstat(judged, &reached) != 0) {
-        Fail(path, errno);
-    }
+    Must(path, SystemCalls().fstat(Descriptor(judged), &reached));
     if (!SameFile(reached, created)) {
         Refuse(path, std::string(Changed));
     }
-}
-
-// What the system gives a new file in this folder, the shell's ">" making
-// it: the umask or the folder's default ACL, a set-group-ID folder's group,
-// a security label. An unnamed file made there shows it exactly and leaves
-// nothing behind; a file system that makes none (FAT, the browser) leaves
-// the model empty, and the umask decides.
-OpenFile NewFileModel(const Target& target)
-{
-    return OpenFile(SystemCalls().openat(Descriptor(target.folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
 }
 
 } // namespace
@@ -347,10 +313,8 @@ void FindTarget(const std::string& path, Target& target)
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const std::string named = path.substr(slash + 1);
-    const int folderFd = SystemCalls().openat(AT_FDCWD, folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
-    if (folderFd < 0) {
-        Fail(path, errno);
-    }
+    const int folderFd =
+        Must(path, SystemCalls().openat(AT_FDCWD, folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
     OpenFile namedFolder(folderFd);
     int fd = -1;
     struct stat old {};
@@ -361,9 +325,7 @@ void FindTarget(const std::string& path, Target& target)
     if (error == 0 && fd < 0) {
         Refuse(path, TypeOf(old.st_mode));
     }
-    if (error == 0) {
-        target.model = OpenFile(fd);
-    }
+    target.model = OpenFile(fd);
     target.name = named;
     OpenFile crossed;
     bool followed = false;
@@ -379,7 +341,13 @@ void FindTarget(const std::string& path, Target& target)
     if (followed) {
         CreateThroughLink(path, folderFd, named, target);
     } else {
-        target.model = NewFileModel(target);
+        // What the system gives a new file in this folder, the shell's ">"
+        // making it: the umask or the folder's default ACL, a set-group-ID
+        // folder's group, a security label. An unnamed file made there
+        // shows it exactly and leaves nothing behind; a file system that
+        // makes none (FAT, the browser) leaves the model empty.
+        target.model =
+            OpenFile(SystemCalls().openat(Descriptor(target.folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     }
 }
 
@@ -387,13 +355,9 @@ Error CreateNew(const Target& target, const std::string& name, File& file)
 {
     // Private from the first byte: what the old file allowed is given only
     // once the new one is written in full.
-    const int fd = SystemCalls().openat(Descriptor(target.folder), name.c_str(),
-                                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd < 0) {
-        return errno;
-    }
-    file = fd;
-    return 0;
+    file = SystemCalls().openat(Descriptor(target.folder), name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    return file < 0 ? errno : 0;
 }
 
 Error Replace(const Target& target, const std::string& name)
@@ -434,46 +398,21 @@ bool NotKept(int error)
     return error == ENOTSUP || error == ENOSYS || error == EPERM;
 }
 
-// An attribute's value, or the error that kept it.
-Error ReadAttribute(int fd, const char* name, std::vector<char>& value)
+// What the system fills in for a name list or a value: its size asked
+// first, then it, again if it grew in between (ERANGE).
+template <typename Ask> Error Fetch(std::vector<char>& into, const Ask& ask)
 {
     for (;;) {
-        const ssize_t size = SystemCalls().fgetxattr(fd, name, nullptr, 0);
-        if (size < 0) {
-            return errno;
-        }
-        value.resize(static_cast<std::size_t>(size));
-        const ssize_t got = SystemCalls().fgetxattr(fd, name, value.data(), value.size());
+        const ssize_t size = ask(nullptr, 0);
+        into.resize(static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+        const ssize_t got = size < 0 ? size : ask(into.data(), into.size());
         if (got >= 0) {
-            value.resize(static_cast<std::size_t>(got));
+            into.resize(static_cast<std::size_t>(got));
             return 0;
         }
-        if (errno != ERANGE) { // ERANGE: it grew in between
-            return errno;
-        }
-    }
-}
-
-// The names of a file's extended attributes, each ended by a NUL.
-std::vector<char> AttributeNames(const std::string& path, int fd)
-{
-    std::vector<char> names;
-    for (;;) {
-        const ssize_t size = SystemCalls().flistxattr(fd, nullptr, 0);
-        if (size < 0) {
-            if (errno == ENOTSUP || errno == ENOSYS) {
-                return {}; // a file system without them
-            }
-            Fail(path, errno);
-        }
-        names.resize(static_cast<std::size_t>(size));
-        const ssize_t got = SystemCalls().flistxattr(fd, names.data(), names.size());
-        if (got >= 0) {
-            names.resize(static_cast<std::size_t>(got));
-            return names;
-        }
         if (errno != ERANGE) {
-            Fail(path, errno);
+            into.clear();
+            return errno;
         }
     }
 }
@@ -490,13 +429,20 @@ std::vector<char> AttributeNames(const std::string& path, int fd)
 // use the file. Returns the file capability, to be set last.
 std::vector<char> KeepAttributes(const std::string& path, int from, int to)
 {
-    const std::vector<char> names = AttributeNames(path, from);
+    std::vector<char> names;
+    const Error listed =
+        Fetch(names, [from](char* list, std::size_t size) { return SystemCalls().flistxattr(from, list, size); });
+    if (listed != 0 && listed != ENOTSUP && listed != ENOSYS) { // those: a file system without them
+        Fail(path, listed);
+    }
     bool hadAcl = false;
     std::vector<char> capability;
     for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
         const char* name = names.data() + at;
         std::vector<char> value;
-        Error error = ReadAttribute(from, name, value);
+        Error error = Fetch(value, [from, name](char* buffer, std::size_t size) {
+            return SystemCalls().fgetxattr(from, name, buffer, size);
+        });
         if (name == Capability) {
             capability = std::move(value);
             continue;
@@ -535,15 +481,15 @@ void KeepOwner(const std::string& path, const struct stat& old, const struct sta
 // The mode, set-user-ID and set-group-ID bits included where this process
 // may set them (the kernel drops what it may not). A file system that
 // keeps no modes (FAT) is no failure as long as the file allows no more
-// than `mode` does.
-void KeepMode(const std::string& path, int to, mode_t mode)
+// than `mode` does, or where there is nothing to compare with, a new file.
+void KeepMode(const std::string& path, int to, mode_t mode, bool widening)
 {
     if (SystemCalls().fchmod(to, mode) == 0) {
         return;
     }
     const int error = errno;
     struct stat now {};
-    if (!NotKept(error) || SystemCalls().fstat(to, &now) != 0 || (now.st_mode & 0777 & ~mode) != 0) {
+    if (!NotKept(error) || (widening && (SystemCalls().fstat(to, &now) != 0 || (now.st_mode & 0777 & ~mode) != 0))) {
         Fail(path, error);
     }
 }
@@ -554,26 +500,23 @@ void KeepOwnerSettings(const std::string& path, const Target& target, File file)
 {
     const int to = Descriptor(file);
     if (target.model.Get() == NoFile) {
-        // The mode the umask leaves, where the file system keeps modes; one
-        // that does not gives every new file the same, as the shell's ">" would.
+        // The mode the umask leaves; a file system that keeps no modes gives
+        // every new file its own, as it would to the shell's ">".
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        if (SystemCalls().fchmod(to, 0666 & ~mask) != 0 && !NotKept(errno)) {
-            Fail(path, errno);
-        }
+        KeepMode(path, to, 0666 & ~mask, false);
         return;
     }
     const int from = Descriptor(target.model);
     struct stat old {};
     struct stat made {};
-    if (SystemCalls().fstat(from, &old) != 0 || SystemCalls().fstat(to, &made) != 0) {
-        Fail(path, errno);
-    }
+    Must(path, SystemCalls().fstat(from, &old));
+    Must(path, SystemCalls().fstat(to, &made));
     // In this order: changing the owner clears the set-ID bits and the
     // capability, and an ACL sets the group and other bits.
     KeepOwner(path, old, made, to);
     const std::vector<char> capability = KeepAttributes(path, from, to);
-    KeepMode(path, to, old.st_mode & 07777);
+    KeepMode(path, to, old.st_mode & 07777, true);
     if (!capability.empty()) {
         // Only a privileged process may set one; losing it only narrows.
         SystemCalls().fsetxattr(to, Capability.data(), capability.data(), capability.size(), 0);
@@ -623,27 +566,6 @@ extern "C" void RemovePendingAndDie(int signalNumber)
 }
 // GCOVR_EXCL_STOP
 
-// Once for the process, the first time there is something to remove. A
-// signal the user chose to ignore (nohup) stays ignored.
-void CatchInterruptions()
-{
-    static bool caught = false;
-    if (caught) {
-        return;
-    }
-    caught = true;
-    for (const int signalNumber : CleanupSignals) {
-        struct sigaction action {};
-        ::sigaction(signalNumber, nullptr, &action);
-        if (action.sa_handler != SIG_IGN) {
-            action.sa_handler = RemovePendingAndDie;
-            action.sa_flags = 0;
-            sigemptyset(&action.sa_mask);
-            ::sigaction(signalNumber, &action, nullptr);
-        }
-    }
-}
-
 // Call with the signals held.
 void AddPending(int folder, const std::string& name, bool onlyIfEmptyAndSame, const struct stat& identity)
 {
@@ -651,7 +573,19 @@ void AddPending(int folder, const std::string& name, bool onlyIfEmptyAndSame, co
     if (name.size() >= sizeof pending[0].name || pendingCount == std::ssize(pending)) { // GCOVR_EXCL_BR_LINE
         return;                                                                         // GCOVR_EXCL_LINE
     }
-    CatchInterruptions();
+    // Caught once for the process, the first time there is something to
+    // remove. A signal the user chose to ignore (nohup) stays ignored.
+    static bool caught = false;
+    for (const int signalNumber : CleanupSignals) {
+        struct sigaction action {};
+        if (caught || ::sigaction(signalNumber, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
+            continue;
+        }
+        action.sa_handler = RemovePendingAndDie;
+        action.sa_flags = 0;
+        ::sigaction(signalNumber, &action, nullptr);
+    }
+    caught = true;
     Pending& entry = pending[pendingCount];
     entry.folder = folder;
     std::memcpy(entry.name, name.c_str(), name.size() + 1);
@@ -659,11 +593,6 @@ void AddPending(int folder, const std::string& name, bool onlyIfEmptyAndSame, co
     entry.device = identity.st_dev;
     entry.inode = identity.st_ino;
     pendingCount = pendingCount + 1;
-}
-
-void RemoveCreatedOnInterruption(const Target& target, const struct stat& created)
-{
-    AddPending(Descriptor(target.folder), target.name, true, created);
 }
 
 } // namespace
@@ -703,18 +632,8 @@ void PrepareProcess()
 
 void WriteErrorLine(const std::string& line)
 {
-    const std::string text = line + "\n";
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t put = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) { // GCOVR_EXCL_BR_LINE: stderr's writes are not interrupted on demand
-            continue;
-        }
-        if (put <= 0) {
-            return;
-        }
-        done += static_cast<std::size_t>(put);
-    }
+    // Unbuffered, and written whole however short the pipe's writes.
+    std::fputs((line + "\n").c_str(), stderr);
 }
 
 } // namespace Platform
