@@ -77,8 +77,8 @@ public:
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
 
-    // Failures name the file: "key.bmp: BMP ...". Defined with the run, in
-    // app/BitmapFiles.cpp, where the codec and the file layer are at hand.
+    // BMP files only, through the codec and the file layer (BitmapFiles.cpp).
+    // Failures name the file: "key.bmp: BMP ...".
     void LoadFromFile(const std::string& path);
     void SaveToFile(const std::string& path) const;
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// TBitmap's loading and saving: the file layer's bytes through the codec.
+// TBitmap's loading and saving: the file layer's bytes through the codec,
+// kept apart from the drawing, which needs neither.
 #include "BmpCodec.h"
 #include "Graphics.h"
 #include "ImageError.h"
@@ -22,7 +23,7 @@ ImageError OutOfMemory(const std::string& path)
 void TBitmap::LoadFromFile(const std::string& path)
 {
     // The codec's failures are given the file's name; the file layer's have it.
-    const auto naming = [&path](const auto& step) {
+    const auto withPathInErrors = [&path](const auto& step) {
         try {
             return step();
         } catch (const ImageError& error) {
@@ -32,9 +33,9 @@ void TBitmap::LoadFromFile(const std::string& path)
     try {
         const std::vector<std::uint8_t> bytes =
             Platform::ReadFileBytes(path, MaxFileBytes, [&](std::span<const std::uint8_t> head, std::uint64_t size) {
-                return naming([&] { return BmpBytesToRead(head, size); });
+                return withPathInErrors([&] { return BmpBytesToRead(head, size); });
             });
-        image_ = naming([&] { return DecodeBmp(bytes); });
+        image_ = withPathInErrors([&] { return DecodeBmp(bytes); });
     } catch (const std::bad_alloc&) {
         throw OutOfMemory(path);
     }
