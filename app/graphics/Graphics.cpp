@@ -65,6 +65,16 @@ void CopyPixels(Bitmap& target, const Bitmap& source, std::int64_t x, std::int64
     }
 }
 
+void FillArea(Bitmap& target, Rect area, Pixel color)
+{
+    if (!ClipToBitmap(target, area)) {
+        return;
+    }
+    for (auto row = area.top; row < area.bottom; ++row) {
+        std::fill_n(target.Row(static_cast<std::int32_t>(row)) + area.left, area.right - area.left, color);
+    }
+}
+
 // Sets only the glyph's ink pixels. A bold glyph is the glyph ORed with
 // itself one pixel to the right, as Windows emboldens raster fonts.
 void DrawGlyph(Bitmap& target, std::int64_t x, std::int64_t y, const GlyphRows& glyph, bool bold, Pixel color)
@@ -119,6 +129,10 @@ void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text)
 {
     const bool bold = font_.GetStyle().Contains(TFontStyle::fsBold);
     const std::int64_t advance = CharacterAdvance();
+    if (context_.backgroundMode == Gdi::OPAQUE) {
+        // White is a new device context's background colour, and nothing here sets another.
+        FillArea(target_, {x, y, x + advance * static_cast<std::int64_t>(text.size()), y + FixedSysCellHeight}, White);
+    }
     std::int64_t cellX = x;
     for (const char character : text) {
         DrawGlyph(target_, cellX, y, FixedSysGlyph(static_cast<unsigned char>(character)), bold, font_.GetColor());

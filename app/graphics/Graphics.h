@@ -13,7 +13,7 @@
 
 namespace Graphics {
 
-enum class TFontStyle { fsBold, fsItalic, fsUnderline, fsStrikeOut };
+enum class TFontStyle { fsBold };
 
 // A set of TFontStyle, the way the VCL's Set template builds one: `TFontStyles() << TFontStyle::fsBold`.
 class TFontStyles {
@@ -26,8 +26,8 @@ private:
 };
 
 // There is one font, so every name selects it, as the Windows font mapper
-// falls back to the nearest face for a name it lacks. Bold is drawn the way Windows emboldens a raster font with no
-// bold face; italic, underline and strike-out are kept in the style but not drawn.
+// falls back to the nearest face for a name it lacks. Bold is drawn the way
+// Windows emboldens a raster font with no bold face.
 class TFont {
 public:
     void SetName(const std::string& /*name*/) {}
@@ -56,9 +56,9 @@ public:
     // graphic is another bitmap than the canvas's own.
     void Draw(std::int32_t x, std::int32_t y, const TBitmap* graphic);
 
-    // Top-left of the first character cell at (x, y). Only the glyphs' ink
-    // is painted, as in TRANSPARENT mode, the one this tool draws text in:
-    // filling the cells of OPAQUE mode is left out.
+    // Top-left of the first character cell at (x, y). In OPAQUE mode, the
+    // one a canvas starts in, the cells are filled with the background colour
+    // before the ink is painted; in TRANSPARENT mode only the ink is.
     void TextOut(std::int32_t x, std::int32_t y, const std::string& text);
 
 private:
@@ -90,6 +90,8 @@ public:
 
     TCanvas* GetCanvas();
 
+    // The pixels, to read or to replace whole.
+    Bitmap& Image() { return image_; }
     const Bitmap& Image() const { return image_; }
 
 private:
