@@ -648,7 +648,7 @@ public:
     bool PastLastRow() const { return y_ >= bitmap_.Height(); }
     // Every pixel position reached: the picture needs no end-of-bitmap code.
     bool ReachedLastPixel() const { return PastLastRow() || (y_ == bitmap_.Height() - 1 && x_ >= bitmap_.Width()); }
-    std::int64_t Row() const { return y_; }
+    std::int64_t FileRow() const { return y_; }
 
     // Calls colourAt(i) for the i-th of `count` pixels that land inside the row.
     template <typename ColourAt> void Put(std::int64_t count, ColourAt colourAt)
@@ -710,7 +710,7 @@ public:
 
     // The data ended the picture: with an end-of-bitmap code, or by reaching its last pixel.
     bool PictureEnded() const { return endOfBitmap_ || writer_.ReachedLastPixel(); }
-    std::int64_t Row() const { return writer_.Row(); }
+    std::int64_t FileRow() const { return writer_.FileRow(); }
 
 private:
     std::size_t Left() const { return data_.size() - pos_; }
@@ -788,7 +788,7 @@ Bitmap DecodeRle(std::span<const std::uint8_t> data, const Format& format, const
     decoder.Run();
     if (!decoder.PictureEnded()) {
         Fail(ImageErrorKind::Truncated, std::string("BMP ") + EncodingName(format.encoding) + " data ends at row " +
-                                            std::to_string(decoder.Row()) + " of " + std::to_string(format.height) +
+                                            std::to_string(decoder.FileRow()) + " of " + std::to_string(format.height) +
                                             " without an end-of-bitmap code");
     }
     return bitmap;
@@ -796,7 +796,7 @@ Bitmap DecodeRle(std::span<const std::uint8_t> data, const Format& format, const
 
 // Everything the headers say, checked against a file of `fileSize` bytes
 // whose first bytes are `head`: all a decoder needs before the pixels.
-struct Layout {
+struct CheckedHeaders {
     InfoHeader info;
     Format format;
     Masks masks;
@@ -804,36 +804,36 @@ struct Layout {
     std::uint64_t bytesNeeded = 0; // of the whole file
 };
 
-Layout ReadLayout(std::span<const std::uint8_t> head, std::uint64_t fileSize)
+CheckedHeaders CheckHeaders(std::span<const std::uint8_t> head, std::uint64_t fileSize)
 {
-    Layout layout;
+    CheckedHeaders headers;
     const FileHeader file = ReadFileHeader(head);
-    layout.info = ReadInfoHeader(head, file);
-    layout.format = CheckFormat(layout.info);
-    layout.masks = ReadMasks(head, layout.info, layout.format);
-    layout.offsets = CheckOffsets(fileSize, file, layout.info, layout.masks);
+    headers.info = ReadInfoHeader(head, file);
+    headers.format = CheckFormat(headers.info);
+    headers.masks = ReadMasks(head, headers.info, headers.format);
+    headers.offsets = CheckOffsets(fileSize, file, headers.info, headers.masks);
     // RLE data has no length of its own: it ends where its codes say.
-    layout.bytesNeeded = layout.format.rle
-                             ? fileSize
-                             : layout.offsets.pixelStart + CheckPixelBytes(fileSize, layout.format, layout.offsets);
-    return layout;
+    headers.bytesNeeded = headers.format.rle
+                              ? fileSize
+                              : headers.offsets.pixelStart + CheckPixelBytes(fileSize, headers.format, headers.offsets);
+    return headers;
 }
 
 } // namespace
 
 std::uint64_t BmpBytesToRead(std::span<const std::uint8_t> head, std::uint64_t fileSize)
 {
-    return ReadLayout(head, fileSize).bytesNeeded;
+    return CheckHeaders(head, fileSize).bytesNeeded;
 }
 
 Bitmap DecodeBmp(std::span<const std::uint8_t> data)
 {
-    const Layout layout = ReadLayout(data, data.size());
-    const Palette palette = ReadPalette(data, layout.info, layout.format, layout.offsets);
-    if (layout.format.rle) {
-        return DecodeRle(data, layout.format, palette, layout.offsets);
+    const CheckedHeaders headers = CheckHeaders(data, data.size());
+    const Palette palette = ReadPalette(data, headers.info, headers.format, headers.offsets);
+    if (headers.format.rle) {
+        return DecodeRle(data, headers.format, palette, headers.offsets);
     }
-    return DecodeUncompressed(data, layout.format, layout.masks, palette, layout.offsets);
+    return DecodeUncompressed(data, headers.format, headers.masks, palette, headers.offsets);
 }
 
 } // namespace Graphics

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A picture in memory: width, height and rows of 8-bit colour, top row first.
+// A picture in memory: width, height and rows of 24-bit pixels, top row first.
 #pragma once
 
 #include <cassert>

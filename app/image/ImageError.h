@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The one failure the imaging layer reports: what went wrong, in words that
+// The one failure of a picture or its file: what went wrong, in words that
 // name the field and value at fault, and a kind that callers and tests can
 // tell apart without parsing the words.
 #pragma once
