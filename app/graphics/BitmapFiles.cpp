@@ -20,22 +20,14 @@ ImageError OutOfMemory(const std::string& path)
 
 } // namespace
 
+// The codec's failures are given the file's name; the file layer's have it.
 void TBitmap::LoadFromFile(const std::string& path)
 {
-    // The codec's failures are given the file's name; the file layer's have it.
-    const auto withPathInErrors = [&path](const auto& step) {
-        try {
-            return step();
-        } catch (const ImageError& error) {
-            throw error.WithContext(path);
-        }
-    };
     try {
-        const std::vector<std::uint8_t> bytes =
-            Platform::ReadFileBytes(path, MaxFileBytes, [&](std::span<const std::uint8_t> head, std::uint64_t size) {
-                return withPathInErrors([&] { return BmpBytesToRead(head, size); });
-            });
-        image_ = withPathInErrors([&] { return DecodeBmp(bytes); });
+        const std::vector<std::uint8_t> bytes = Platform::ReadFileBytes(path, MaxFileBytes, BmpBytesToRead);
+        image_ = DecodeBmp(bytes);
+    } catch (const ImageError& error) {
+        throw error.WithContext(path);
     } catch (const std::bad_alloc&) {
         throw OutOfMemory(path);
     }
@@ -45,12 +37,10 @@ void TBitmap::SaveToFile(const std::string& path) const
 {
     try {
         Platform::ReplacingFile file(path);
-        try {
-            EncodeBmp(image_, [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
-        } catch (const ImageError& error) {
-            throw error.WithContext(path); // the file layer's own errors name the file already
-        }
+        EncodeBmp(image_, [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
         file.Commit();
+    } catch (const ImageError& error) {
+        throw error.WithContext(path);
     } catch (const std::bad_alloc&) {
         throw OutOfMemory(path);
     }

@@ -14,7 +14,6 @@ enum class ImageErrorKind {
     BadHeader,   // a field holds a value no valid file has
     Unsupported, // a valid variant this reader does not decode
     TooLarge,    // beyond a limit the tool sets to bound its memory
-    Io,          // the file system refused
 };
 
 class ImageError : public std::runtime_error {
