@@ -25,11 +25,13 @@ int main()
     Platform::PrepareProcess();
     try {
         return ComposeKeyboardPicture();
-    } catch (const std::bad_alloc&) {
-        return ReportFailure("out of memory");
+        // Not counted by coverage: memory running out between loading and
+        // saving, and a failure of no known kind, cannot be made on demand.
+    } catch (const std::bad_alloc&) {          // GCOVR_EXCL_LINE
+        return ReportFailure("out of memory"); // GCOVR_EXCL_LINE
     } catch (const std::exception& error) {
         return ReportFailure(error.what());
-    } catch (...) {
-        return ReportFailure("failed for an unknown reason");
+    } catch (...) {                                           // GCOVR_EXCL_LINE
+        return ReportFailure("failed for an unknown reason"); // GCOVR_EXCL_LINE
     }
 }

@@ -151,6 +151,14 @@ TEST(EncodeBmp, SplitsRowsLongerThanOneWriteAndKeepsTheirPadding)
     EXPECT_EQ(file[54 + 65541], 0);
     EXPECT_EQ(file[54 + 65543], 0);
     EXPECT_EQ(DecodeBmp(file), wide);
+    // Rows of 9 bytes padded to 12: the first piece ends after row 5456's
+    // tenth byte, so the next starts with nothing but that row's padding.
+    Bitmap tall(3, 5457, White);
+    tall.At(1, 0) = Rgb(1, 2, 3);
+    const Bytes tallFile = Encode(tall);
+    ASSERT_EQ(tallFile.size(), 54U + 5457 * 12);
+    EXPECT_EQ(tallFile[65536], 0);
+    EXPECT_EQ(DecodeBmp(tallFile), tall);
 }
 
 TEST(EncodeBmp, RefusesAPictureWithoutPixelsRatherThanWriteAFileNoReaderTakes)

@@ -228,4 +228,8 @@ TEST(TCanvasText, DrawsByte5CAsABackslash)
     }
     EXPECT_GE(firstRowColumn, 0);
     EXPECT_LT(firstRowColumn, lastRowColumn);
+    // Bytes the font lacks draw an empty cell.
+    for (const int missing : {0x01, 0x7F, 0xFF}) {
+        EXPECT_EQ(Graphics::FixedSysGlyph(static_cast<unsigned char>(missing)), Graphics::GlyphRows{}) << missing;
+    }
 }

@@ -159,6 +159,19 @@ TEST(ReplacingFile, TemporaryNamesDifferEvenWithinOneProcess)
     EXPECT_EQ(folder.Names().size(), 2U);
 }
 
+TEST(ReplacingFile, AnEmptyPictureIsRefusedNamingTheFileAndNothingIsLeft)
+{
+    TestFolder folder;
+    const std::string path = (folder / "out.bmp").string();
+    try {
+        Graphics::TBitmap().SaveToFile(path);
+        ADD_FAILURE() << "an empty picture was saved";
+    } catch (const ImageError& error) {
+        EXPECT_EQ(std::string(error.what()), path + ": a 0 x 0 picture has no pixels to write");
+    }
+    EXPECT_TRUE(folder.Names().empty());
+}
+
 TEST(ReplacingFile, RefusesWhatItCannotReplace)
 {
     TestFolder folder;
