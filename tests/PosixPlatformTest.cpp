@@ -753,7 +753,9 @@ TEST_F(Faults, WritesOnlyWhereTheKernelFollowedTheLinks)
          [] {
              SystemCalls().readlinkat = [](int folder, const char* path, char* buffer, std::size_t size) -> ssize_t {
                  if (std::string(path) == "out.bmp") {
-                     static constexpr char Elsewhere[] = "/dev/null"; // another device, and not what was opened
+                     // On another device where there is one (a tool that
+                     // wrongly went there would replace only this decoy).
+                     static constexpr char Elsewhere[] = "/dev/shm/keyboard-picture-decoy.bmp";
                      std::memcpy(buffer, Elsewhere, std::min(size, sizeof Elsewhere - 1));
                      return sizeof Elsewhere - 1;
                  }
@@ -801,6 +803,7 @@ TEST_F(Faults, WritesOnlyWhereTheKernelFollowedTheLinks)
          "changed while being opened; nothing was written"},
     };
     const std::filesystem::path start = std::filesystem::current_path();
+    std::ofstream("/dev/shm/keyboard-picture-decoy.bmp") << "d";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestFolder folder;
@@ -822,6 +825,7 @@ TEST_F(Faults, WritesOnlyWhereTheKernelFollowedTheLinks)
         }
         EXPECT_EQ(names, expected);
     }
+    std::filesystem::remove("/dev/shm/keyboard-picture-decoy.bmp");
 }
 
 TEST_F(Faults, WithoutProcTheFileIsOpenedByItsNameAndStillReplaced)

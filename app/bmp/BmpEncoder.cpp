@@ -31,26 +31,35 @@ void PutU32(std::uint8_t* p, std::uint32_t value)
     PutU16(p + 2, value >> 16);
 }
 
-} // namespace
-
-void EncodeBmp(const Bitmap& bitmap, const std::function<void(std::span<const std::uint8_t>)>& write)
+// Bytes per stored row, padded to four. Refuses a picture without pixels,
+// which no reader takes, and one too large for bfSize and biSizeImage,
+// which are 32-bit fields.
+std::uint64_t CheckedStride(std::uint64_t width, std::uint64_t height)
 {
-    const auto width = static_cast<std::uint64_t>(bitmap.Width());
-    const auto height = static_cast<std::uint64_t>(bitmap.Height());
     if (width == 0 || height == 0) {
         throw ImageError(ImageErrorKind::BadHeader, "a " + std::to_string(width) + " x " + std::to_string(height) +
                                                         " picture has no pixels to write");
     }
-    const std::uint64_t rowBytes = width * sizeof(Pixel);
-    const std::uint64_t stride = (rowBytes + 3) / 4 * 4;
-    // bfSize and biSizeImage are 32-bit fields. Not counted by coverage: no
-    // picture this tool draws comes near, and one that does fills 4 GiB.
+    const std::uint64_t stride = (width * sizeof(Pixel) + 3) / 4 * 4;
+    // Not counted by coverage: no picture this tool draws comes near, and
+    // one that does fills 4 GiB.
     // GCOVR_EXCL_START
     if (stride > (std::numeric_limits<std::uint32_t>::max() - HeaderBytes) / height) {
         throw ImageError(ImageErrorKind::TooLarge, "a " + std::to_string(width) + " x " + std::to_string(height) +
                                                        " picture is too large for a BMP file");
     }
     // GCOVR_EXCL_STOP
+    return stride;
+}
+
+} // namespace
+
+void EncodeBmp(const Bitmap& bitmap, const std::function<void(std::span<const std::uint8_t>)>& write)
+{
+    const auto width = static_cast<std::uint64_t>(bitmap.Width());
+    const auto height = static_cast<std::uint64_t>(bitmap.Height());
+    const std::uint64_t rowBytes = width * sizeof(Pixel);
+    const std::uint64_t stride = CheckedStride(width, height);
     const std::uint64_t imageBytes = stride * height;
 
     std::vector<std::uint8_t> chunk(ChunkBytes); // zeroed: row padding is 0, so output is reproducible

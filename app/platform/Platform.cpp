@@ -99,7 +99,7 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t m
     }
     // Up to the head first, when there is a check to show it to; then as far
     // as the check says. A file that shrinks gives what it still holds.
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(checkHead ? std::min(size, HeadBytes) : size));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(checkHead ? std::min<std::uint64_t>(size, HeadBytes) : size));
     bool headChecked = !checkHead;
     for (std::size_t done = 0;;) {
         if (done < bytes.size()) {
