@@ -12,5 +12,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Static: the executable needs no libstdc++, libgcc or libwinpthread DLL.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The header's time stamp is zero, not the time of linking, so that one
+# commit always links to the same bytes (the checksum covers the stamp).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
