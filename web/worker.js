@@ -1,46 +1,98 @@
 // SPDX-License-Identifier: MIT
-// The page's worker, after the emscripten module: runs the command line's
-// own main over the in-memory file system, "key.bmp" in, "zzOut.bmp" out,
-// so that the page's thread never waits on it. A picture the browser opens
-// that is not a BMP is turned into one first, and the result into what the
-// page shows and offers as PNG.
+// The page's worker, after the emscripten module and `toolWasm`: runs the
+// command line's own main over the in-memory file system, "key.bmp" in,
+// "zzOut.bmp" out, so that the page's thread never waits on it. It reads the
+// chosen file or fetches the dropped link itself, and draws the result in
+// the page's canvases, for the same reason. A picture the browser opens that
+// is not a BMP is turned into one first, and the result into the PNG the
+// page offers. It says nothing in words: the page words each outcome in its
+// own language.
 //
-// From the page: { run, bytes }. To the page: { type: "ready" } or
-// { type: "unavailable" } once, then for each run { run, type: "drawn",
-// bmp, picture, converted }, { run, type: "png", png }, { run, type:
-// "refused", line } or { run, type: "failed" }.
+// From the page: { start: { environment, canvases } } first, the tool's
+// environment and the two canvases to draw in; then one message per run:
+// { run, file }, { run, url } or, for an SVG the page has drawn,
+// { run, picture }. To the page: { type: "ready", maxPixelCount } or
+// { type: "unavailable" } once, then for each run one of
+//   { run, type: "drawn", bmp, converted, steps } and then
+//     { run, type: "png", png } (png null where the browser cannot make one)
+//   { run, type: "refused", line }       the tool's own line
+//   { run, type: "svg", bytes }          for the page to draw
+//   { run, type: "cannot-open", format } a format no browser here opens
+//   { run, type: "damaged", format }     a format it opens, but not this file
+//   { run, type: "too-large", width, height, maxPixelCount }
+//   { run, type: "unreadable" }, { run, type: "unfetchable" }, { run, type: "failed" }
 "use strict";
 
-// As the tool's loader: pictures of more pixels are refused from their header.
-const MaxPixelCount = 2 ** 25;
-
-// Pixels exactly as stored, for the PNG and the screen alike.
-const AsStored = { colorSpaceConversion: "none", premultiplyAlpha: "none" };
+// Pixels exactly as stored: the tool takes a BMP's values as they are, so a
+// PNG's gamma, chromaticities or colour profile must not change them.
+const asStored = { colorSpaceConversion: "none", premultiplyAlpha: "none" };
 
 let toolErrors = [];
 let newestRun = 0;
-let startFailed = () => {};
-const toolStarted = new Promise((resolve, reject) => {
-  startFailed = reject;
-  if (typeof WebAssembly !== "object") {
-    reject(new Error("no WebAssembly"));
-    return;
-  }
-  KeyboardPicture({
-    print() {},
-    printErr(line) { toolErrors.push(line); },
-    onAbort() { startFailed(new Error("aborted")); },
-  }).then(resolve, reject);
-});
-toolStarted.then(() => postMessage({ type: "ready" }), () => postMessage({ type: "unavailable" }));
+let canvases = []; // the page's, the picture at its size and zoomed: drawn here, so that its thread never is
+let contexts = []; // theirs, taken once: Firefox refuses a second getContext once the page has hidden them
+let toolStarted = null;
 
-// A 24-bit bottom-up BMP of `rgba`, or only its header where the picture
-// has more pixels than the tool takes (`rgba` is null then), so that the
-// tool says so in its own words.
-function Bmp24(width, height, rgba) {
+// Starts the tool in the page's language: LANG and LANGUAGE are all the
+// locale it has.
+function start({ environment, canvases: pageCanvases }) {
+  canvases = pageCanvases;
+  contexts = canvases.map(canvas => canvas.getContext("2d"));
+  toolStarted = new Promise((resolve, reject) => {
+    const wasm = atob(toolWasm);
+    const wasmBinary = new Uint8Array(wasm.length);
+    for (let i = 0; i < wasm.length; i++) wasmBinary[i] = wasm.charCodeAt(i);
+    KeyboardPicture({
+      wasmBinary,
+      preRun: [tool => Object.assign(tool.ENV, environment)],
+      print() {},
+      printErr(line) { toolErrors.push(line); },
+      onAbort() { reject(new Error("aborted")); },
+    }).then(warmUp).then(resolve, reject);
+  });
+  toolStarted.then(tool => postMessage({ type: "ready", maxPixelCount: tool._KeyboardPictureMaxPixelCount() }),
+                   () => postMessage({ type: "unavailable" }));
+}
+
+// Formats named from their first bytes, for a file the browser could not
+// open. Those marked `opens` are formats browsers here do open, so such a
+// file is damaged, or a variant this browser lacks.
+const ascii = (bytes, at, text) => [...text].every((letter, i) => bytes[at + i] === letter.charCodeAt(0));
+// The brands an ISO media file (HEIF, AVIF, CR3) declares: its major brand
+// at 8, then, after a version, its compatible brands to the end of the box.
+function brandsOf(bytes) {
+  if (!ascii(bytes, 4, "ftyp")) return [];
+  const end = Math.min(bytes.length, new DataView(bytes.buffer, bytes.byteOffset).getUint32(0));
+  const brands = [];
+  for (let at = 8; at + 4 <= end; at += at === 8 ? 8 : 4) brands.push(String.fromCharCode(...bytes.subarray(at, at + 4)));
+  return brands;
+}
+const ftypBrand = (bytes, brands) => brands.includes(brandsOf(bytes)[0]);
+const isTiff = bytes => ascii(bytes, 0, "II*\0") || ascii(bytes, 0, "MM\0*");
+const formats = [
+  { format: "AVIF", opens: true, test: bytes => brandsOf(bytes).some(brand => brand === "avif" || brand === "avis") },
+  { format: "HEIC", test: bytes => ftypBrand(bytes, ["heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"]) },
+  { format: "RAW", test: bytes => ftypBrand(bytes, ["crx "]) || ascii(bytes, 0, "FUJIFILMCCD-RAW") ||
+    ascii(bytes, 0, "IIRO") || ascii(bytes, 0, "IIRS") || ascii(bytes, 0, "IIU\0") || (isTiff(bytes) && ascii(bytes, 8, "CR")) },
+  { format: "TIFF", test: isTiff },
+  { format: "PSD", test: bytes => ascii(bytes, 0, "8BPS") },
+  { format: "JPEG XL", test: bytes => ascii(bytes, 0, "\xff\x0a") || ascii(bytes, 4, "JXL ") },
+  { format: "PNG", opens: true, test: bytes => ascii(bytes, 0, "\x89PNG\r\n\x1a\n") },
+  { format: "JPEG", opens: true, test: bytes => ascii(bytes, 0, "\xff\xd8\xff") },
+  { format: "GIF", opens: true, test: bytes => ascii(bytes, 0, "GIF8") },
+  { format: "WebP", opens: true, test: bytes => ascii(bytes, 0, "RIFF") && ascii(bytes, 8, "WEBP") },
+];
+
+// An SVG is XML text whose first element is <svg>; only the start is looked at.
+function isSvg(bytes) {
+  const start = new TextDecoder().decode(bytes.subarray(0, 4096));
+  return /^\s*</.test(start) && /<svg[\s>]/.test(start);
+}
+
+// A 24-bit bottom-up BMP of `rgba`, as the command line's own writer makes.
+function bmp24(width, height, rgba) {
   const stride = Math.ceil((width * 3) / 4) * 4;
-  const pixelBytes = width * height > MaxPixelCount ? 0 : stride * height;
-  const file = new Uint8Array(54 + pixelBytes);
+  const file = new Uint8Array(54 + stride * height);
   const header = new DataView(file.buffer);
   file.set([0x42, 0x4d]);
   header.setUint32(2, file.length, true);
@@ -50,8 +102,8 @@ function Bmp24(width, height, rgba) {
   header.setInt32(22, height, true);
   header.setUint16(26, 1, true);
   header.setUint16(28, 24, true);
-  header.setUint32(34, pixelBytes, true);
-  for (let y = 0; pixelBytes > 0 && y < height; y++) {
+  header.setUint32(34, stride * height, true);
+  for (let y = 0; y < height; y++) {
     let at = 54 + (height - 1 - y) * stride;
     for (let from = y * width * 4, end = from + width * 4; from < end; from += 4) {
       file[at++] = rgba[from + 2];
@@ -62,35 +114,47 @@ function Bmp24(width, height, rgba) {
   return file;
 }
 
-// The bytes to run as "key.bmp". A file that starts with "BM" goes as it
-// is, so that the tool judges it; so does one the browser cannot open.
-// Anything else the browser opens is flattened onto white.
-async function KeyBmp(bytes) {
-  const start = new Uint8Array(bytes, 0, Math.min(2, bytes.byteLength));
-  if (start[0] === 0x42 && start[1] === 0x4d) {
-    return { key: new Uint8Array(bytes), converted: false };
+// The BMP of a decoded picture, its transparent parts made white; null
+// (after saying why) where it has more pixels than the tool takes.
+function flatten(run, picture, maxPixelCount) {
+  const { width, height } = picture;
+  if (width * height > maxPixelCount) {
+    picture.close();
+    postMessage({ run, type: "too-large", width, height, maxPixelCount });
+    return null;
   }
-  let image;
-  try {
-    image = await createImageBitmap(new Blob([bytes]));
-  } catch {
-    return { key: new Uint8Array(bytes), converted: false };
-  }
-  const { width, height } = image;
-  let rgba = null;
-  if (width * height <= MaxPixelCount) {
-    const canvas = new OffscreenCanvas(width, height);
-    const context = canvas.getContext("2d");
-    context.fillStyle = "#fff";
-    context.fillRect(0, 0, width, height);
-    context.drawImage(image, 0, 0);
-    rgba = context.getImageData(0, 0, width, height).data;
-  }
-  image.close();
-  return { key: Bmp24(width, height, rgba), converted: true };
+  const canvas = new OffscreenCanvas(width, height);
+  const context = canvas.getContext("2d");
+  context.fillStyle = "#fff";
+  context.fillRect(0, 0, width, height);
+  context.drawImage(picture, 0, 0);
+  picture.close();
+  return bmp24(width, height, context.getImageData(0, 0, width, height).data);
 }
 
-function RunTool(tool, key) {
+// The tool's picture as pixels to show: its output is always a 24-bit
+// bottom-up BMP, read here row by row, which is quicker than having the
+// browser decode it.
+function pixelsOf(bmp) {
+  const header = new DataView(bmp.buffer, bmp.byteOffset, bmp.byteLength);
+  const pixelsAt = header.getUint32(10, true);
+  const width = header.getInt32(18, true);
+  const height = header.getInt32(22, true);
+  const stride = Math.ceil((width * 3) / 4) * 4;
+  const pixels = new ImageData(width, height);
+  const rgba = pixels.data;
+  for (let y = 0, to = 0; y < height; y++) {
+    for (let from = pixelsAt + (height - 1 - y) * stride, end = from + width * 3; from < end; from += 3) {
+      rgba[to++] = bmp[from + 2];
+      rgba[to++] = bmp[from + 1];
+      rgba[to++] = bmp[from];
+      rgba[to++] = 255;
+    }
+  }
+  return pixels;
+}
+
+function runTool(tool, key) {
   const fs = tool.FS;
   fs.writeFile("key.bmp", key);
   toolErrors = [];
@@ -111,25 +175,108 @@ function RunTool(tool, key) {
   return { status, bmp, line: toolErrors.find(line => line.startsWith("keyboard-picture: ")) };
 }
 
-async function Draw(run, bytes) {
-  const { key, converted } = await KeyBmp(bytes);
-  const tool = await toolStarted;
-  if (run !== newestRun) {
-    return; // a later choice is on its way: only it matters
+// One run as the tool starts, from a key cap of one pixel, so that the
+// first picture a person asks for finds the code compiled and warm.
+function warmUp(tool) {
+  const { bmp } = runTool(tool, bmp24(1, 1, new Uint8Array(4)));
+  if (bmp) pixelsOf(bmp);
+  return tool;
+}
+
+async function bytesOf(run, { file, url }) {
+  if (file) {
+    try {
+      return new FileReaderSync().readAsArrayBuffer(file); // quicker than file.arrayBuffer(), and this thread may wait
+    } catch {
+      postMessage({ run, type: "unreadable" });
+      return null;
+    }
   }
-  const { status, bmp, line } = RunTool(tool, key);
+  try {
+    const response = await fetch(url);
+    if (!response.ok) throw new Error(`HTTP ${response.status}`);
+    return await response.arrayBuffer();
+  } catch {
+    postMessage({ run, type: "unfetchable" });
+    return null;
+  }
+}
+
+// The bytes to run as "key.bmp", or null where the run ends here. A file
+// that starts with "BM" goes as it is, so that the tool judges it; so does
+// one that is no picture the browser or this worker knows.
+async function keyBmp(run, request, maxPixelCount) {
+  if (request.picture) return { key: flatten(run, request.picture, maxPixelCount), converted: true };
+  const buffer = await bytesOf(run, request);
+  if (buffer === null) return { key: null };
+  const bytes = new Uint8Array(buffer);
+  if (ascii(bytes, 0, "BM")) return { key: bytes, converted: false };
+  if (isSvg(bytes)) {
+    postMessage({ run, type: "svg", bytes: buffer }, [buffer]);
+    return { key: null };
+  }
+  let picture;
+  try {
+    picture = await createImageBitmap(new Blob([buffer]), asStored);
+  } catch {
+    const known = formats.find(({ test }) => test(bytes));
+    if (!known) return { key: bytes, converted: false };
+    postMessage({ run, type: known.opens ? "damaged" : "cannot-open", format: known.format });
+    return { key: null };
+  }
+  return { key: flatten(run, picture, maxPixelCount), converted: true };
+}
+
+// Resolves once the messages that came in meanwhile have been taken: a
+// message through a channel of its own queues behind them, sooner than a timer.
+function messagesTaken() {
+  return new Promise(resolve => {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = resolve;
+    channel.port2.postMessage(null);
+  });
+}
+
+const now = () => performance.timeOrigin + performance.now(); // comparable with the page's clock
+
+async function draw(run, request, receivedAt) {
+  const tool = await toolStarted;
+  const startedAt = now();
+  const started = performance.now();
+  const { key, converted } = await keyBmp(run, request, tool._KeyboardPictureMaxPixelCount());
+  if (key === null || run !== newestRun) return; // said why, or a later choice is on its way: only it matters
+  const read = performance.now();
+  const { status, bmp, line } = runTool(tool, key);
+  const ran = performance.now();
   if (status !== 0) {
     postMessage(line ? { run, type: "refused", line } : { run, type: "failed" });
     return;
   }
-  const picture = await createImageBitmap(new Blob([bmp], { type: "image/bmp" }), AsStored);
-  const canvas = new OffscreenCanvas(picture.width, picture.height);
-  canvas.getContext("2d").drawImage(picture, 0, 0);
-  postMessage({ run, type: "drawn", bmp: bmp.buffer, picture, converted }, [bmp.buffer, picture]);
-  postMessage({ run, type: "png", png: await canvas.convertToBlob({ type: "image/png" }) });
+  const pixels = pixelsOf(bmp);
+  const decoded = performance.now();
+  await messagesTaken(); // a choice made while the tool ran comes in first
+  if (run !== newestRun) return;
+  const drawing = performance.now();
+  const [keyboard] = canvases;
+  contexts[0].putImageData(pixels, 0, 0);
+  contexts[1].drawImage(keyboard, 0, 0);
+  const steps = { receivedAt, startedAt, read: read - started, tool: ran - read, decode: decoded - ran,
+                  draw: performance.now() - drawing, postedAt: now() };
+  postMessage({ run, type: "drawn", bmp: bmp.buffer, converted, steps }, [bmp.buffer]);
+  let png = null;
+  try {
+    png = await keyboard.convertToBlob({ type: "image/png" });
+  } catch {
+    // the page offers the BMP alone
+  }
+  postMessage({ run, type: "png", png });
 }
 
-onmessage = ({ data: { run, bytes } }) => {
-  newestRun = run;
-  Draw(run, bytes).catch(() => postMessage({ run, type: "failed" }));
+onmessage = ({ data }) => {
+  if (data.start) {
+    start(data.start);
+    return;
+  }
+  newestRun = data.run;
+  draw(data.run, data, now()).catch(() => postMessage({ run: data.run, type: "failed" }));
 };
