@@ -5,6 +5,7 @@
 #include "ComposeKeyboardPicture.h"
 
 #include "Platform.h"
+#include "Words.h"
 
 #include <exception>
 #include <new>
@@ -12,9 +13,10 @@
 
 namespace {
 
-int ReportFailure(const char* what)
+int ReportFailure(const Words::Message& message)
 {
-    Platform::WriteErrorLine(std::string("keyboard-picture: ") + what);
+    Platform::WriteErrorLine("keyboard-picture: " + Words::Say(message, Platform::Translate));
+    Platform::KeepConsoleOpen(Words::Say({N_("Press any key to close this window . . .")}, Platform::Translate));
     return 1;
 }
 
@@ -25,13 +27,18 @@ int main()
     Platform::PrepareProcess();
     try {
         return ComposeKeyboardPicture();
+    } catch (const Words::Failure& failure) {
+        return ReportFailure(failure.Words());
         // Not counted by coverage: memory running out between loading and
-        // saving, and a failure of no known kind, cannot be made on demand.
-    } catch (const std::bad_alloc&) {          // GCOVR_EXCL_LINE
-        return ReportFailure("out of memory"); // GCOVR_EXCL_LINE
+        // saving, and failures not of the tool's own kinds, cannot be made
+        // on demand.
+        // GCOVR_EXCL_START
+    } catch (const std::bad_alloc&) {
+        return ReportFailure({N_("out of memory")});
     } catch (const std::exception& error) {
-        return ReportFailure(error.what());
-    } catch (...) {                                           // GCOVR_EXCL_LINE
-        return ReportFailure("failed for an unknown reason"); // GCOVR_EXCL_LINE
+        return ReportFailure({"%s", {error.what()}});
+    } catch (...) {
+        return ReportFailure({N_("failed for an unknown reason")});
     }
+    // GCOVR_EXCL_STOP
 }

@@ -312,3 +312,49 @@ TEST(PosixEndToEnd, ALinkPlantedInAStickyFolderIsJudgedByTheKernel)
     EXPECT_EQ(secrets.Read("root-only.bmp"), Old);
     EXPECT_EQ(shared.Names(), (std::vector<std::string>{"key.bmp", "zzOut.bmp"}));
 }
+
+TEST(PosixEndToEnd, SpeaksTheUsersLanguageAsGettextReadsItAndDrawsTheSamePicture)
+{
+    // Installed as a prefix holds it: the catalogue is found from the program.
+    TestFolder prefix;
+    std::filesystem::permissions(prefix.Path(), std::filesystem::perms(0755));
+    std::filesystem::create_directories(prefix / "bin");
+    std::filesystem::create_directories(prefix / "share/locale/ja/LC_MESSAGES");
+    std::filesystem::copy_file(KEYBOARD_PICTURE_EXE, prefix / "bin/keyboard-picture");
+    std::filesystem::copy_file(KEYBOARD_PICTURE_CATALOGUE, prefix / "share/locale/ja/LC_MESSAGES/keyboard-picture.mo");
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> environment;
+        bool japanese;
+    };
+    const Case cases[] = {
+        {"Japanese asked for", {{"LC_ALL", "C.UTF-8"}, {"LANGUAGE", "ja"}}, true},
+        {"Japanese after a language without a catalogue", {{"LANG", "C.UTF-8"}, {"LANGUAGE", "fr:ja_JP"}}, true},
+        {"the C locale, whatever LANGUAGE says", {{"LANG", "C"}, {"LANGUAGE", "ja"}}, false},
+        {"no catalogue for the language", {{"LC_ALL", "C.UTF-8"}, {"LANGUAGE", "fr"}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        static std::vector<std::pair<const char*, const char*>> environment;
+        environment = c.environment;
+        ToolHooks hooks = InChild([] {
+            for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+                ::unsetenv(name);
+            }
+            for (const auto& [name, value] : environment) {
+                ::setenv(name, value, 1);
+            }
+        });
+        hooks.program = prefix / "bin/keyboard-picture";
+        TestFolder refused;
+        refused.Write("key.bmp", {'h', 'e', 'l', 'l', 'o'});
+        const RunResult run = RunToolWith(refused.Path(), hooks);
+        ExpectOneLineError(
+            run, c.japanese ? "key.bmp: BMP ファイルではありません: 先頭のバイトが \"BM\" ではなく 0x68 0x65 です"
+                            : "key.bmp: not a BMP file: it starts with bytes 0x68 0x65, not \"BM\"");
+        TestFolder drawn;
+        drawn.Write("key.bmp", ExampleKey());
+        EXPECT_EQ(RunToolWith(drawn.Path(), hooks).exitCode, 0);
+        EXPECT_EQ(drawn.Read("zzOut.bmp"), Golden());
+    }
+}

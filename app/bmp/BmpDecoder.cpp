@@ -12,6 +12,7 @@
 #include "BmpCodec.h"
 
 #include "ImageError.h"
+#include "Words.h"
 
 #include <algorithm>
 #include <array>
@@ -59,15 +60,22 @@ bool IsRle(Encoding encoding)
     return encoding == Encoding::Rle8 || encoding == Encoding::Rle4 || encoding == Encoding::Rle24;
 }
 
-[[noreturn]] void Fail(ImageErrorKind kind, const std::string& message)
+[[noreturn]] void Fail(ImageErrorKind kind, const char* format, std::vector<std::string> args = {})
 {
-    throw ImageError(kind, message);
+    throw ImageError(kind, format, std::move(args));
 }
 
 std::string Hex32(std::uint32_t value)
 {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+std::string Hex8(std::uint8_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
     return text;
 }
 
@@ -87,9 +95,11 @@ std::uint32_t LittleU32(const std::uint8_t* p)
 // the structure, so no caller has to check a length first.
 class ByteReader {
 public:
-    // The structure starts at `start` in `file`; messages say "<subject> truncated".
-    ByteReader(std::span<const std::uint8_t> file, std::size_t start, std::string subject)
-        : file_(file), start_(start), subject_(std::move(subject))
+    // The structure starts at `start` in `file`. `truncated` says it is cut
+    // short, with the file's size in place 1 and `args` in the places after.
+    ByteReader(std::span<const std::uint8_t> file, std::size_t start, const char* truncated,
+               std::vector<std::string> args = {})
+        : file_(file), start_(start), truncated_(truncated), args_(std::move(args))
     {
     }
 
@@ -97,8 +107,9 @@ public:
     void Require(std::uint64_t length) const
     {
         if (start_ > file_.size() || length > file_.size() - start_) {
-            Fail(ImageErrorKind::Truncated,
-                 subject_ + " truncated: the file has " + std::to_string(file_.size()) + " bytes");
+            std::vector<std::string> args = {std::to_string(file_.size())};
+            args.insert(args.end(), args_.begin(), args_.end());
+            Fail(ImageErrorKind::Truncated, truncated_, std::move(args));
         }
     }
 
@@ -117,7 +128,8 @@ public:
 private:
     std::span<const std::uint8_t> file_;
     std::size_t start_;
-    std::string subject_;
+    const char* truncated_;
+    std::vector<std::string> args_;
 };
 
 // Names the format when the file is some other well-known kind of picture,
@@ -127,36 +139,33 @@ private:
     struct Signature {
         const char* bytes;
         std::size_t length;
-        const char* name;
+        const char* refusal;
     };
     static constexpr Signature Known[] = {
-        {"\x89PNG\r\n\x1A\n", 8, "a PNG image"},
-        {"\xFF\xD8\xFF", 3, "a JPEG image"},
-        {"GIF87a", 6, "a GIF image"},
-        {"GIF89a", 6, "a GIF image"},
-        {"II*\0", 4, "a TIFF image"},
-        {"MM\0*", 4, "a TIFF image"},
-        {"\0\0\1\0", 4, "a Windows icon"},
-        {"RIFF", 4, "a RIFF file (WebP or similar)"},
+        {"\x89PNG\r\n\x1A\n", 8, N_("not a BMP file: it is a PNG image")},
+        {"\xFF\xD8\xFF", 3, N_("not a BMP file: it is a JPEG image")},
+        {"GIF87a", 6, N_("not a BMP file: it is a GIF image")},
+        {"GIF89a", 6, N_("not a BMP file: it is a GIF image")},
+        {"II*\0", 4, N_("not a BMP file: it is a TIFF image")},
+        {"MM\0*", 4, N_("not a BMP file: it is a TIFF image")},
+        {"\0\0\1\0", 4, N_("not a BMP file: it is a Windows icon")},
+        {"RIFF", 4, N_("not a BMP file: it is a RIFF file (WebP or similar)")},
     };
     for (const Signature& signature : Known) {
         if (data.size() >= signature.length && std::memcmp(data.data(), signature.bytes, signature.length) == 0) {
-            Fail(ImageErrorKind::Unsupported, std::string("not a BMP file: it is ") + signature.name);
+            Fail(ImageErrorKind::Unsupported, signature.refusal);
         }
     }
-    char text[96];
     if (data.size() < 2) {
         // Too short to hold a signature at all, like an empty file.
-        std::snprintf(text, sizeof text, "not a BMP file: it holds only %zu byte", data.size());
-        Fail(ImageErrorKind::Truncated, text);
+        Fail(ImageErrorKind::Truncated, N_("not a BMP file: it holds only %1$s byte"), {std::to_string(data.size())});
     }
     const std::string os2(reinterpret_cast<const char*>(data.data()), 2);
     if (os2 == "CI" || os2 == "CP" || os2 == "IC" || os2 == "PT") {
-        Fail(ImageErrorKind::Unsupported, "OS/2 icons and pointers (signature \"" + os2 + "\") are not supported");
+        Fail(ImageErrorKind::Unsupported, N_("OS/2 icons and pointers (signature \"%1$s\") are not supported"), {os2});
     }
-    std::snprintf(text, sizeof text, "not a BMP file: it starts with bytes 0x%02X 0x%02X, not \"BM\"", data[0],
-                  data[1]);
-    Fail(ImageErrorKind::BadHeader, text);
+    Fail(ImageErrorKind::BadHeader, N_("not a BMP file: it starts with bytes %1$s %2$s, not \"BM\""),
+         {Hex8(data[0]), Hex8(data[1])});
 }
 
 // --- Headers -------------------------------------------------------------
@@ -177,20 +186,21 @@ FileHeader ReadFileHeader(std::span<const std::uint8_t> data)
         // image's own file header. Its offsets count from the start of the
         // whole file, so reading it in place needs nothing more.
         if (data.size() < BitmapArrayHeaderBytes + 2) {
-            Fail(ImageErrorKind::Truncated, "OS/2 bitmap array header is truncated");
+            Fail(ImageErrorKind::Truncated, N_("OS/2 bitmap array header is truncated"));
         }
         if (data[14] != 'B' || data[15] != 'M') {
-            Fail(ImageErrorKind::Unsupported, "OS/2 bitmap array whose first image is not a bitmap is not supported");
+            Fail(ImageErrorKind::Unsupported,
+                 N_("OS/2 bitmap array whose first image is not a bitmap is not supported"));
         }
         header.start = BitmapArrayHeaderBytes;
     } else if (data.size() < 2 || data[0] != 'B' || data[1] != 'M') {
         if (data.empty()) {
-            Fail(ImageErrorKind::Truncated, "file is empty");
+            Fail(ImageErrorKind::Truncated, N_("file is empty"));
         }
         FailNotBmp(data);
     }
     // The info header's size field is needed to go on, so it counts as part of this step.
-    const ByteReader reader(data, header.start, "BMP file header is");
+    const ByteReader reader(data, header.start, N_("BMP file header is truncated: the file has %1$s bytes"));
     reader.Require(FileHeaderBytes + 4);
     header.bfOffBits = reader.U32(10);
     return header;
@@ -216,7 +226,7 @@ InfoHeader ReadInfoHeader(std::span<const std::uint8_t> data, const FileHeader& 
 {
     InfoHeader info;
     info.start = file.start + FileHeaderBytes;
-    info.biSize = ByteReader(data, info.start, "BMP file header is").U32(0);
+    info.biSize = ByteReader(data, info.start, N_("BMP file header is truncated: the file has %1$s bytes")).U32(0);
     switch (info.biSize) {
     case 12:  // BITMAPCOREHEADER (OS/2 1.x, Windows 2.x)
     case 16:  // OS/2 2.x, shortened
@@ -228,10 +238,12 @@ InfoHeader ReadInfoHeader(std::span<const std::uint8_t> data, const FileHeader& 
     case 124: // BITMAPV5HEADER
         break;
     default:
-        Fail(ImageErrorKind::BadHeader, "BMP info header size of " + std::to_string(info.biSize) +
-                                            " bytes is not one of 12, 16, 40, 52, 56, 64, 108 or 124");
+        Fail(ImageErrorKind::BadHeader,
+             N_("BMP info header size of %1$s bytes is not one of 12, 16, 40, 52, 56, 64, 108 or 124"),
+             {std::to_string(info.biSize)});
     }
-    const ByteReader reader(data, info.start, "BMP info header of " + std::to_string(info.biSize) + " bytes is");
+    const ByteReader reader(data, info.start, N_("BMP info header of %2$s bytes is truncated: the file has %1$s bytes"),
+                            {std::to_string(info.biSize)});
     reader.Require(info.biSize);
     if (info.biSize == 12) {
         // Unsigned 16-bit sizes: a core header cannot say top-down.
@@ -252,7 +264,7 @@ InfoHeader ReadInfoHeader(std::span<const std::uint8_t> data, const FileHeader& 
         info.biClrUsed = reader.U32(32);
     }
     if (info.biHeight == INT32_MIN) {
-        Fail(ImageErrorKind::BadHeader, "BMP height of -2147483648 is not valid");
+        Fail(ImageErrorKind::BadHeader, N_("BMP height of %1$s is not valid"), {"-2147483648"});
     }
     if (info.biSize >= 52) {
         for (std::size_t i = 0; i < (info.biSize >= 56 ? 4U : 3U); ++i) {
@@ -270,10 +282,11 @@ Encoding EncodingOf(std::uint32_t compression, bool os2v2)
         case BI_RLE8: return Encoding::Rle8;
         case BI_RLE4: return Encoding::Rle4;
         case OS2_RLE24: return Encoding::Rle24;
-        case OS2_HUFFMAN1D: Fail(ImageErrorKind::Unsupported, "OS/2 BMP with Huffman 1D compression is not supported");
+        case OS2_HUFFMAN1D:
+            Fail(ImageErrorKind::Unsupported, N_("OS/2 BMP with Huffman 1D compression is not supported"));
         default:
-            Fail(ImageErrorKind::Unsupported,
-                 "OS/2 BMP compression " + std::to_string(compression) + " is not supported");
+            Fail(ImageErrorKind::Unsupported, N_("OS/2 BMP compression %1$s is not supported"),
+                 {std::to_string(compression)});
         }
     }
     switch (compression) {
@@ -282,9 +295,10 @@ Encoding EncodingOf(std::uint32_t compression, bool os2v2)
     case BI_RLE4: return Encoding::Rle4;
     case BI_BITFIELDS:
     case BI_ALPHABITFIELDS: return Encoding::BitFields;
-    case BI_JPEG: Fail(ImageErrorKind::Unsupported, "BMP with embedded JPEG data (BI_JPEG) is not supported");
-    case BI_PNG: Fail(ImageErrorKind::Unsupported, "BMP with embedded PNG data (BI_PNG) is not supported");
-    default: Fail(ImageErrorKind::Unsupported, "BMP compression " + std::to_string(compression) + " is not supported");
+    case BI_JPEG: Fail(ImageErrorKind::Unsupported, N_("BMP with embedded JPEG data (BI_JPEG) is not supported"));
+    case BI_PNG: Fail(ImageErrorKind::Unsupported, N_("BMP with embedded PNG data (BI_PNG) is not supported"));
+    default:
+        Fail(ImageErrorKind::Unsupported, N_("BMP compression %1$s is not supported"), {std::to_string(compression)});
     }
 }
 
@@ -326,32 +340,31 @@ Format CheckFormat(const InfoHeader& info)
     format.bitCount = info.biBitCount;
 
     if (info.biPlanes != 1) {
-        Fail(ImageErrorKind::BadHeader, "BMP planes field of " + std::to_string(info.biPlanes) + " is not 1");
+        Fail(ImageErrorKind::BadHeader, N_("BMP planes field of %1$s is not 1"), {std::to_string(info.biPlanes)});
     }
     if (format.width <= 0) {
-        Fail(ImageErrorKind::BadHeader, "BMP width of " + std::to_string(format.width) + " is not valid");
+        Fail(ImageErrorKind::BadHeader, N_("BMP width of %1$s is not valid"), {std::to_string(format.width)});
     }
     if (format.height == 0) {
-        Fail(ImageErrorKind::BadHeader, "BMP height of 0 is not valid");
+        Fail(ImageErrorKind::BadHeader, N_("BMP height of %1$s is not valid"), {"0"});
     }
     if (!DepthAllowed(format.encoding, format.bitCount)) {
         if (format.encoding == Encoding::Rgb) {
-            Fail(ImageErrorKind::Unsupported,
-                 "BMP with " + std::to_string(format.bitCount) + " bits per pixel is not supported");
+            Fail(ImageErrorKind::Unsupported, N_("BMP with %1$s bits per pixel is not supported"),
+                 {std::to_string(format.bitCount)});
         }
-        Fail(ImageErrorKind::Unsupported, "BMP with " + std::to_string(format.bitCount) + " bits per pixel and " +
-                                              EncodingName(format.encoding) + " compression is not supported");
+        Fail(ImageErrorKind::Unsupported, N_("BMP with %1$s bits per pixel and %2$s compression is not supported"),
+             {std::to_string(format.bitCount), EncodingName(format.encoding)});
     }
     if (format.topDown && format.rle) {
-        Fail(ImageErrorKind::BadHeader,
-             std::string("top-down BMP with ") + EncodingName(format.encoding) + " compression is not valid");
+        Fail(ImageErrorKind::BadHeader, N_("top-down BMP with %1$s compression is not valid"),
+             {EncodingName(format.encoding)});
     }
     // Decided here, before any pixel memory exists.
     const auto pixelCount = static_cast<std::uint64_t>(format.width) * static_cast<std::uint64_t>(format.height);
     if (pixelCount > MaxPixelCount) {
-        Fail(ImageErrorKind::TooLarge, "BMP of " + std::to_string(format.width) + " x " +
-                                           std::to_string(format.height) + " pixels is larger than the " +
-                                           std::to_string(MaxPixelCount) + " pixels this tool accepts");
+        Fail(ImageErrorKind::TooLarge, N_("BMP of %1$s x %2$s pixels is larger than the %3$s pixels this tool accepts"),
+             {std::to_string(format.width), std::to_string(format.height), std::to_string(MaxPixelCount)});
     }
     return format;
 }
@@ -364,20 +377,21 @@ struct Masks {
 
 void CheckMasks(const std::array<std::uint32_t, 4>& masks, std::uint16_t bitCount)
 {
-    static constexpr const char* Names[] = {"red", "green", "blue", "alpha"};
+    // TRANSLATORS: the colour channels a BMP's masks pick out of a pixel.
+    static constexpr const char* Names[] = {N_("red"), N_("green"), N_("blue"), N_("alpha")};
     for (std::size_t i = 0; i < masks.size(); ++i) {
         const std::uint32_t mask = masks[i];
         if (mask == 0) {
             continue; // an absent channel
         }
         if (bitCount < 32 && (mask >> bitCount) != 0) {
-            Fail(ImageErrorKind::BadHeader, std::string("BMP ") + Names[i] + " mask " + Hex32(mask) +
-                                                " reaches beyond the pixel's " + std::to_string(bitCount) + " bits");
+            Fail(ImageErrorKind::BadHeader, N_("BMP %1$s mask %2$s reaches beyond the pixel's %3$s bits"),
+                 {Names[i], Hex32(mask), std::to_string(bitCount)});
         }
         const std::uint32_t run = mask >> std::countr_zero(mask);
         if ((run & (run + 1)) != 0) {
-            Fail(ImageErrorKind::Unsupported,
-                 std::string("BMP ") + Names[i] + " mask " + Hex32(mask) + " is not one contiguous run of bits");
+            Fail(ImageErrorKind::Unsupported, N_("BMP %1$s mask %2$s is not one contiguous run of bits"),
+                 {Names[i], Hex32(mask)});
         }
     }
 }
@@ -401,7 +415,8 @@ Masks ReadMasks(std::span<const std::uint8_t> data, const InfoHeader& info, cons
     } else {
         // After a 40-byte header: three masks, or four with BI_ALPHABITFIELDS.
         const std::size_t count = info.biCompression == BI_ALPHABITFIELDS ? 4 : 3;
-        const ByteReader reader(data, info.start + info.biSize, "BMP colour masks are");
+        const ByteReader reader(data, info.start + info.biSize,
+                                N_("BMP colour masks are truncated: the file has %1$s bytes"));
         reader.Require(4 * count);
         for (std::size_t i = 0; i < count; ++i) {
             result.rgba[i] = reader.U32(4 * i);
@@ -424,14 +439,13 @@ Offsets CheckOffsets(std::uint64_t fileSize, const FileHeader& file, const InfoH
     Offsets offsets;
     offsets.pixelStart = file.bfOffBits;
     if (offsets.pixelStart > fileSize) {
-        Fail(ImageErrorKind::Truncated, "BMP pixel data offset " + std::to_string(offsets.pixelStart) +
-                                            " is past the end of the file (" + std::to_string(fileSize) + " bytes)");
+        Fail(ImageErrorKind::Truncated, N_("BMP pixel data offset %1$s is past the end of the file (%2$s bytes)"),
+             {std::to_string(offsets.pixelStart), std::to_string(fileSize)});
     }
     offsets.paletteStart = info.start + info.biSize + masks.bytesAfterHeader;
     if (offsets.pixelStart < offsets.paletteStart) {
-        Fail(ImageErrorKind::BadHeader, "BMP pixel data offset " + std::to_string(offsets.pixelStart) +
-                                            " lies inside the headers, which end at " +
-                                            std::to_string(offsets.paletteStart));
+        Fail(ImageErrorKind::BadHeader, N_("BMP pixel data offset %1$s lies inside the headers, which end at %2$s"),
+             {std::to_string(offsets.pixelStart), std::to_string(offsets.paletteStart)});
     }
     return offsets;
 }
@@ -457,8 +471,8 @@ Palette ReadPalette(std::span<const std::uint8_t> data, const InfoHeader& info, 
     std::uint64_t entries = info.biClrUsed == 0 || info.biClrUsed > maxEntries ? maxEntries : info.biClrUsed;
     entries = std::min<std::uint64_t>(entries, (offsets.pixelStart - offsets.paletteStart) / entryBytes);
     if (entries == 0) {
-        Fail(ImageErrorKind::BadHeader,
-             "BMP with " + std::to_string(format.bitCount) + " bits per pixel has no room for its colour palette");
+        Fail(ImageErrorKind::BadHeader, N_("BMP with %1$s bits per pixel has no room for its colour palette"),
+             {std::to_string(format.bitCount)});
     }
     const std::uint8_t* entry = data.data() + offsets.paletteStart;
     for (std::size_t i = 0; i < entries; ++i, entry += entryBytes) {
@@ -613,10 +627,11 @@ std::uint64_t CheckPixelBytes(std::uint64_t fileSize, const Format& format, cons
     const std::uint64_t available = fileSize - offsets.pixelStart;
     if (height - 1 > available / stride || lastRowBytes > available - stride * (height - 1)) {
         Fail(ImageErrorKind::Truncated,
-             "BMP pixel data is truncated: " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
-                 std::to_string(format.bitCount) + " bits per pixel need " +
-                 std::to_string(stride * (height - 1) + lastRowBytes) + " bytes from offset " +
-                 std::to_string(offsets.pixelStart) + ", the file holds " + std::to_string(available));
+             N_("BMP pixel data is truncated: %1$s x %2$s pixels at %3$s bits per pixel need %4$s bytes from "
+                "offset %5$s, the file holds %6$s"),
+             {std::to_string(width), std::to_string(height), std::to_string(format.bitCount),
+              std::to_string(stride * (height - 1) + lastRowBytes), std::to_string(offsets.pixelStart),
+              std::to_string(available)});
     }
     return stride * (height - 1) + lastRowBytes;
 }
@@ -787,9 +802,8 @@ Bitmap DecodeRle(std::span<const std::uint8_t> data, const Format& format, const
     RleDecoder decoder(data, static_cast<std::size_t>(offsets.pixelStart), format.encoding, palette, bitmap);
     decoder.Run();
     if (!decoder.PictureEnded()) {
-        Fail(ImageErrorKind::Truncated, std::string("BMP ") + EncodingName(format.encoding) + " data ends at row " +
-                                            std::to_string(decoder.FileRow()) + " of " + std::to_string(format.height) +
-                                            " without an end-of-bitmap code");
+        Fail(ImageErrorKind::Truncated, N_("BMP %1$s data ends at row %2$s of %3$s without an end-of-bitmap code"),
+             {EncodingName(format.encoding), std::to_string(decoder.FileRow()), std::to_string(format.height)});
     }
     return bitmap;
 }

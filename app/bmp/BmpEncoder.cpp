@@ -37,16 +37,16 @@ void PutU32(std::uint8_t* p, std::uint32_t value)
 std::uint64_t CheckedStride(std::uint64_t width, std::uint64_t height)
 {
     if (width == 0 || height == 0) {
-        throw ImageError(ImageErrorKind::BadHeader, "a " + std::to_string(width) + " x " + std::to_string(height) +
-                                                        " picture has no pixels to write");
+        throw ImageError(ImageErrorKind::BadHeader, N_("a %1$s x %2$s picture has no pixels to write"),
+                         {std::to_string(width), std::to_string(height)});
     }
     const std::uint64_t stride = (width * sizeof(Pixel) + 3) / 4 * 4;
     // Not counted by coverage: no picture this tool draws comes near, and
     // one that does fills 4 GiB.
     // GCOVR_EXCL_START
     if (stride > (std::numeric_limits<std::uint32_t>::max() - HeaderBytes) / height) {
-        throw ImageError(ImageErrorKind::TooLarge, "a " + std::to_string(width) + " x " + std::to_string(height) +
-                                                       " picture is too large for a BMP file");
+        throw ImageError(ImageErrorKind::TooLarge, N_("a %1$s x %2$s picture is too large for a BMP file"),
+                         {std::to_string(width), std::to_string(height)});
     }
     // GCOVR_EXCL_STOP
     return stride;

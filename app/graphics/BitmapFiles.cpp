@@ -15,7 +15,7 @@ namespace {
 
 ImageError OutOfMemory(const std::string& path)
 {
-    return {ImageErrorKind::TooLarge, path + ": out of memory"};
+    return ImageError(ImageErrorKind::TooLarge, N_("out of memory")).WithContext(path);
 }
 
 } // namespace

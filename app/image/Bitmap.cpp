@@ -13,8 +13,8 @@ namespace {
 std::size_t PixelCount(std::int32_t width, std::int32_t height)
 {
     if (width < 0 || height < 0) {
-        throw ImageError(ImageErrorKind::BadHeader,
-                         "a bitmap cannot be " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+        throw ImageError(ImageErrorKind::BadHeader, N_("a bitmap cannot be %1$s x %2$s pixels"),
+                         {std::to_string(width), std::to_string(height)});
     }
     return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
 }

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The one failure of a picture or its file: what went wrong, in words that
-// name the field and value at fault, and a kind that callers and tests can
-// tell apart without parsing the words.
+// name the field and value at fault (the tool's words, said in the user's
+// language when shown), and a kind that callers and tests can tell apart
+// without parsing the words.
 #pragma once
 
-#include <stdexcept>
+#include "Words.h"
+
 #include <string>
+#include <vector>
 
 namespace Graphics {
 
@@ -16,16 +19,26 @@ enum class ImageErrorKind {
     TooLarge,    // beyond a limit the tool sets to bound its memory
 };
 
-class ImageError : public std::runtime_error {
+class ImageError : public Words::Failure {
 public:
-    ImageError(ImageErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    ImageError(ImageErrorKind kind, const char* format, std::vector<std::string> args = {})
+        : Failure({format, std::move(args)}), kind_(kind)
+    {
+    }
 
     ImageErrorKind Kind() const { return kind_; }
 
-    // The same failure with a prefix, usually the file's name.
-    ImageError WithContext(const std::string& context) const { return {kind_, context + ": " + what()}; }
+    // The same failure, said of the file at `path`.
+    ImageError WithContext(const std::string& path) const
+    {
+        Words::Message message = Words();
+        message.file = path;
+        return {kind_, std::move(message)};
+    }
 
 private:
+    ImageError(ImageErrorKind kind, Words::Message message) : Failure(std::move(message)), kind_(kind) {}
+
     ImageErrorKind kind_;
 };
 

@@ -14,17 +14,17 @@ namespace System {
 
 void Fail(const std::string& path, Error error)
 {
-    throw FileError(path, Describe(error));
+    throw FileError(path, "%s", {Describe(error)}); // the system's own words, in the user's language already
 }
 
-void Refuse(const std::string& path, const std::string& reason)
+void Refuse(const std::string& path, const char* reason, std::vector<std::string> args)
 {
-    throw FileError(path, reason);
+    throw FileError(path, reason, std::move(args));
 }
 
 void Refuse(const std::string& path, FileType type)
 {
-    Refuse(path, type == FileType::Directory ? "is a directory, not a file" : "is not a regular file");
+    Refuse(path, type == FileType::Directory ? N_("is a directory, not a file") : N_("is not a regular file"));
 }
 
 } // namespace System
@@ -93,13 +93,13 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t m
         System::Refuse(path, type);
     }
     if (size > maxBytes) {
-        System::Refuse(path, "file of " + std::to_string(size) +
-                                 " bytes is larger than the largest picture this tool reads (" +
-                                 std::to_string(maxBytes) + " bytes)");
+        System::Refuse(path, N_("file of %1$s bytes is larger than the largest picture this tool reads (%2$s bytes)"),
+                       {std::to_string(size), std::to_string(maxBytes)});
     }
     // Up to the head first, when there is a check to show it to; then as far
     // as the check says. A file that shrinks gives what it still holds.
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(checkHead ? std::min<std::uint64_t>(size, HeadBytes) : size));
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(checkHead ? std::min<std::uint64_t>(size, HeadBytes) : size));
     bool headChecked = !checkHead;
     for (std::size_t done = 0;;) {
         if (done < bytes.size()) {

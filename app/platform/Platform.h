@@ -6,6 +6,8 @@
 // and give the system's own reason, or the tool's.
 #pragma once
 
+#include "Words.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,10 +19,13 @@
 
 namespace Platform {
 
-// "path: reason", the one line a user reads.
-class FileError : public std::runtime_error {
+// "path: reason", the one line a user reads, in the tool's words.
+class FileError : public Words::Failure {
 public:
-    FileError(const std::string& path, const std::string& reason) : std::runtime_error(path + ": " + reason) {}
+    FileError(std::string path, const char* reason, std::vector<std::string> args = {})
+        : Failure({reason, std::move(args), std::move(path)})
+    {
+    }
 };
 
 // How many of a file's first bytes ReadFileBytes shows a HeadCheck.
@@ -69,11 +74,21 @@ private:
 };
 
 // Sets the process up so that a failed write is an error to report, never a
-// silent death: on POSIX, SIGPIPE and SIGXFSZ are ignored.
+// silent death (on POSIX, SIGPIPE and SIGXFSZ are ignored), and chooses the
+// language of its words: the user's locale as gettext reads it on POSIX,
+// the user's display language on Windows.
 void PrepareProcess();
+
+// A message in the language PrepareProcess chose, or as it stands.
+const char* Translate(const char* message);
 
 // Writes one line to standard error, in the console's own encoding where it
 // is a console. Failures are ignored: there is no one left to tell.
 void WriteErrorLine(const std::string& line);
+
+// Where the console window is the program's alone (on Windows, a program
+// started by double-clicking it), shows `prompt` and waits for a key, so
+// that the window does not close before its last line is read.
+void KeepConsoleOpen(const std::string& prompt);
 
 } // namespace Platform

@@ -14,6 +14,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
@@ -23,15 +24,40 @@
 #include <vector>
 
 #if defined(__linux__)
+#include <clocale>
+#include <libintl.h>
 #include <sys/xattr.h>
 namespace {
 // A descriptor that only pins a file (O_PATH) opens for reading or writing
 // through /proc as that very file.
 constexpr bool CanReopen = true;
+
+constexpr const char* Domain = "keyboard-picture";
+
+// gettext reads the user's locale as it always does (LANGUAGE, LC_ALL,
+// LC_MESSAGES, LANG), and the catalogue is found beside the installed
+// program: PREFIX/bin finds PREFIX/share/locale, wherever the prefix is.
+void ChooseLanguage()
+{
+    std::setlocale(LC_ALL, "");
+    std::string program(PATH_MAX, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size());
+    program.resize(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+    const std::size_t slash = program.rfind('/');
+    ::bindtextdomain(Domain, slash == std::string::npos ? KEYBOARD_PICTURE_LOCALEDIR
+                                                        : (program.substr(0, slash) + "/../share/locale").c_str());
+}
+
+const char* InLanguage(const char* message)
+{
+    return ::dgettext(Domain, message);
+}
 } // namespace
 #else
 // Elsewhere, such as the browser's in-memory files, nothing reopens a
-// pinned file, and a file has no extended attributes, nor takes any.
+// pinned file, and a file has no extended attributes, nor takes any. The
+// words come from the catalogue compiled in, chosen from the environment
+// as gettext would choose.
 namespace {
 constexpr bool CanReopen = false;
 template <typename Result, typename... Args> Result Unsupported(Args...)
@@ -43,6 +69,28 @@ ssize_t (*const flistxattr)(int, char*, std::size_t) = Unsupported;
 ssize_t (*const fgetxattr)(int, const char*, void*, std::size_t) = Unsupported;
 int (*const fsetxattr)(int, const char*, const void*, std::size_t, int) = Unsupported;
 int (*const fremovexattr)(int, const char*) = Unsupported;
+
+bool japanese = false;
+
+void ChooseLanguage()
+{
+    const char* locale = nullptr;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        locale = locale != nullptr && *locale != '\0' ? locale : std::getenv(name);
+    }
+    if (locale == nullptr || *locale == '\0' || std::strcmp(locale, "C") == 0 || std::strcmp(locale, "POSIX") == 0) {
+        return;
+    }
+    const char* languages = std::getenv("LANGUAGE");
+    // The first language that has a catalogue wins; only Japanese has one.
+    std::string list = ":" + std::string(languages != nullptr && *languages != '\0' ? languages : locale);
+    japanese = list.find(":ja") != std::string::npos;
+}
+
+const char* InLanguage(const char* message)
+{
+    return japanese ? Words::Japanese(message) : message;
+}
 } // namespace
 #endif
 
@@ -113,7 +161,7 @@ template <typename Result> Result Must(const std::string& path, Result result)
 // How many symbolic links are followed before giving up, as the kernel does.
 constexpr int MaxLinkHops = 40;
 
-constexpr std::string_view Changed = "changed while being opened; nothing was written";
+constexpr const char* Changed = N_("changed while being opened; nothing was written");
 
 // Opens what `name` leads to from `folder` for `access`, if it is a regular
 // file, every link on the way followed and judged by the kernel; anything
@@ -149,7 +197,7 @@ Error OpenRegular(const std::string& path, int folder, const std::string& name, 
         return errno;
     }
     if (!SameFile(now, status)) {
-        Refuse(path, std::string(Changed));
+        Refuse(path, Changed);
     }
     fd = Descriptor(reopened.Release());
     return 0;
@@ -227,7 +275,7 @@ void CreateThroughLink(const std::string& path, int namedFolder, const std::stri
     struct stat reached {};
     Must(path, SystemCalls().fstat(Descriptor(judged), &reached));
     if (!SameFile(reached, created)) {
-        Refuse(path, std::string(Changed));
+        Refuse(path, Changed);
     }
 }
 
@@ -333,7 +381,7 @@ void FindTarget(const std::string& path, Target& target)
     const bool exists = FollowLinks(path, folderFd, target.name, crossed, followed, found);
     target.folder = crossed.Get() != NoFile ? std::move(crossed) : std::move(namedFolder);
     if (error == 0 ? !exists || !SameFile(found, old) : exists) {
-        Refuse(path, std::string(Changed));
+        Refuse(path, Changed);
     }
     if (error == 0) {
         return;
@@ -419,7 +467,7 @@ template <typename Ask> Error Fetch(std::vector<char>& into, const Ask& ask)
 
 [[noreturn]] void RefuseAcl(const std::string& path, int error)
 {
-    Refuse(path, std::string("cannot keep the file's access control list (") + std::strerror(error) + ")");
+    Refuse(path, N_("cannot keep the file's access control list (%1$s)"), {std::strerror(error)});
 }
 
 // Every extended attribute of the model that this process may read and
@@ -475,7 +523,7 @@ void KeepOwner(const std::string& path, const struct stat& old, const struct sta
         SystemCalls().fchown(to, static_cast<uid_t>(-1), old.st_gid) == 0 || (old.st_mode & S_IRWXG) == 0) {
         return;
     }
-    Refuse(path, "cannot keep the file's group " + std::to_string(old.st_gid) + " (" + std::strerror(errno) + ")");
+    Refuse(path, N_("cannot keep the file's group %1$s (%2$s)"), {std::to_string(old.st_gid), std::strerror(errno)});
 }
 
 // The mode, set-user-ID and set-group-ID bits included where this process
@@ -628,6 +676,17 @@ void PrepareProcess()
 {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
+    ChooseLanguage();
+}
+
+const char* Translate(const char* message)
+{
+    return InLanguage(message);
+}
+
+void KeepConsoleOpen(const std::string& /*prompt*/)
+{
+    // A terminal outlives the program it runs.
 }
 
 void WriteErrorLine(const std::string& line)

@@ -132,8 +132,8 @@ std::string Describe(Error error)
                          nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length > 0 ? std::wstring(buffer, length) : std::wstring();
     ::LocalFree(buffer);
-    // One line, without the final full stop.
-    while (!text.empty() && (std::iswspace(text.back()) != 0 || text.back() == L'.')) {
+    // One line, without the final full stop, Western or Japanese.
+    while (!text.empty() && (std::iswspace(text.back()) != 0 || text.back() == L'.' || text.back() == L'\u3002')) {
         text.pop_back();
     }
     std::replace(text.begin(), text.end(), L'\r', L' ');
@@ -361,12 +361,26 @@ void ForgetOnInterruption()
 
 } // namespace System
 
+namespace {
+bool japanese = false;
+} // namespace
+
 void PrepareProcess()
 {
     // A console program reports failures in its one line, never in a dialog box.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    japanese = PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_JAPANESE;
 }
 
+const char* Translate(const char* message)
+{
+    return japanese ? Words::Japanese(message) : message;
+}
+
+// A console gets the line as UTF-16, which shows Japanese whatever its code
+// page (932, 65001). A file or a pipe gets UTF-8 with the line ending
+// Windows programs write: what PowerShell, Windows Terminal and Git read
+// from other programs today, and it keeps every character.
 void WriteErrorLine(const std::string& line)
 {
     const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
@@ -380,9 +394,29 @@ void WriteErrorLine(const std::string& line)
         ::WriteConsoleW(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
-    // Redirected to a file or a pipe: UTF-8, with the line ending Windows programs write.
     const std::string text = line + "\r\n";
     ::WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Started from Explorer, the program's console holds it alone and closes
+// with it; from Command Prompt, a script or a pipe it shares a console, or
+// reads no console at all, and never waits.
+void KeepConsoleOpen(const std::string& prompt)
+{
+    DWORD processes[2];
+    DWORD mode = 0;
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (::GetConsoleProcessList(processes, 2) != 1 || input == nullptr || input == INVALID_HANDLE_VALUE ||
+        ::GetConsoleMode(input, &mode) == 0) {
+        return;
+    }
+    WriteErrorLine(prompt);
+    ::FlushConsoleInputBuffer(input);
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    while (::ReadConsoleInputW(input, &record, 1, &read) != 0 &&
+           (record.EventType != KEY_EVENT || record.Event.KeyEvent.bKeyDown == 0)) {
+    }
 }
 
 } // namespace Platform

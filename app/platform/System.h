@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace Platform::System {
 
@@ -111,7 +112,7 @@ void ForgetOnInterruption();
 // Written once in Platform.cpp for the primitives to call: failing for the
 // system's reason, and refusing for one of the tool's own.
 [[noreturn]] void Fail(const std::string& path, Error error);
-[[noreturn]] void Refuse(const std::string& path, const std::string& reason);
+[[noreturn]] void Refuse(const std::string& path, const char* reason, std::vector<std::string> args = {});
 [[noreturn]] void Refuse(const std::string& path, FileType type);
 
 } // namespace Platform::System
