@@ -707,7 +707,8 @@ async function japaneseSection() {
           "開けません。PNG か JPEG で保存してから、もう一度選択してください。", s.message);
     await browser.choose(Buffer.from("Dear keyboard,"), "notes.txt");
     s = await state(page);
-    check("in Japanese the tool's refusal names the file chosen", s.error && s.message.startsWith("keyboard-picture: notes.txt: "),
+    check("in Japanese the tool refuses a text file in Japanese, naming it", s.error && s.message ===
+          "keyboard-picture: notes.txt: BMP ファイルではありません: 先頭のバイトが \"BM\" ではなく 0x44 0x65 です",
           s.message);
     check("the tool is handed Japanese", (await toolEnvironment(page)) === "LANG=ja_JP.UTF-8 LANGUAGE=ja",
           await toolEnvironment(page));
