@@ -472,9 +472,10 @@ template <typename Ask> Error Fetch(std::vector<char>& into, const Ask& ask)
 
 // Every extended attribute of the model that this process may read and
 // set: its ACL, security labels, users' own notes; any other is left
-// behind. An ACL that cannot be copied, or one the folder gave the new file
-// that the model does not have, is a refusal: either would change who may
-// use the file. Returns the file capability, to be set last.
+// behind. An ACL the folder gave the new file that the model does not have
+// is removed. Where an ACL can be neither copied nor removed, the run is
+// refused: either would change who may use the file. Returns the file
+// capability, to be set last.
 std::vector<char> KeepAttributes(const std::string& path, int from, int to)
 {
     std::vector<char> names;
