@@ -67,8 +67,24 @@ TEST(TBitmap, StartsEmptyAndGrowsWhiteKeepingWhatItHad)
     dot.Image() = Bitmap(1, 1, Teal);
     bitmap.GetCanvas()->Draw(2, 1, &dot);
     bitmap.SetWidth(700);
+    bitmap.SetHeight(350); // no change
     EXPECT_EQ(bitmap.Image().At(2, 1), Teal);
     EXPECT_EQ(bitmap.Image().At(650, 1), Graphics::White);
+    EXPECT_EQ(bitmap.GetCanvas(), bitmap.GetCanvas()); // one canvas for the bitmap's life
+}
+
+TEST(Bitmap, EqualsAnotherOnlyWithTheSameSizeAndEveryPixel)
+{
+    // The comparison every picture test leans on must see each difference.
+    const Bitmap picture(2, 3, Teal);
+    Bitmap changed = picture;
+    changed.At(1, 2).red = 1;
+    for (const Bitmap& other : {Bitmap(3, 2, Teal), Bitmap(2, 4, Teal), changed}) {
+        EXPECT_NE(picture, other);
+    }
+    for (const Pixel& other : {Pixel{1, 0, 0}, Pixel{0, 1, 0}, Pixel{0, 0, 1}}) {
+        EXPECT_NE(Pixel{}, other);
+    }
 }
 
 TEST(TBitmap, RefusesANegativeSizeWithAnImageError)
@@ -191,7 +207,7 @@ TEST(TCanvasText, ClipsGlyphsAndTheirCellsAtEveryEdge)
         return column >= 0 && column < 8 && row >= 0 && row < 15 &&
                (glyph[static_cast<std::size_t>(row)] & (0x80 >> column)) != 0;
     };
-    const std::pair<int, int> positions[] = {{-4, 3}, {3, -7}, {8, 2}, {2, 6}, {-5, -9}, {9, 8}};
+    const std::pair<int, int> positions[] = {{-4, 3}, {3, -7}, {8, 2}, {2, 6}, {-5, -9}, {9, 8}, {40, 40}};
     for (const auto& [x, y] : positions) {
         Bitmap picture(12, 10, Teal);
         TCanvas canvas(picture);

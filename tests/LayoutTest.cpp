@@ -57,6 +57,12 @@ TEST(PlaceKeys, PlacesKeysAndLabelsOfA40By32Key)
     EXPECT_EQ(Find(placements, 'Q'), (KeyPlacement{84, 48, 90, 50, 'Q'}));
     EXPECT_EQ(Find(placements, '@'), (KeyPlacement{484, 48, 490, 60, '@'}));
     EXPECT_EQ(placements.back(), (KeyPlacement{512, 112, 518, 124, '\\'}));
+    // The comparison these checks lean on sees every field.
+    for (const KeyPlacement& other :
+         {KeyPlacement{65, 16, 70, 28, '1'}, KeyPlacement{64, 17, 70, 28, '1'}, KeyPlacement{64, 16, 71, 28, '1'},
+          KeyPlacement{64, 16, 70, 29, '1'}, KeyPlacement{64, 16, 70, 28, '2'}}) {
+        EXPECT_NE(placements[0], other);
+    }
 }
 
 TEST(PlaceKeys, LettersCarryTheirLabelHighAndOtherKeysLow)

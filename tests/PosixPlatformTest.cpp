@@ -828,21 +828,6 @@ TEST_F(Faults, WritesOnlyWhereTheKernelFollowedTheLinks)
     std::filesystem::remove("/dev/shm/keyboard-picture-decoy.bmp");
 }
 
-TEST_F(Faults, WithoutProcTheFileIsOpenedByItsNameAndStillReplaced)
-{
-    SystemCalls().openat = [](int folder, const char* path, int flags, mode_t mode) {
-        if (std::string(path).starts_with("/proc/")) {
-            errno = ENOENT;
-            return -1;
-        }
-        return ::openat(folder, path, flags, mode);
-    };
-    TestFolder folder;
-    folder.Write("out.bmp", Old);
-    Replace((folder / "out.bmp").string(), Pattern(10));
-    EXPECT_EQ(ReadFileBytes((folder / "out.bmp").string(), Limit), Pattern(10));
-}
-
 TEST_F(Faults, TheNewFileStaysInTheFolderItWasFoundInWhateverHappensToItsName)
 {
     // zzOut.bmp leads through a link into a folder that another program

@@ -20,6 +20,8 @@ TEST(Words, PlacesAreFilledInTheOrderTheTextAsks)
     EXPECT_EQ(Fill("100%% of %1$s", args), "100% of one");
     EXPECT_EQ(Fill("%3$s|%s|%s|%s", args), "|one|two|"); // a place with nothing to fill it stays empty
     EXPECT_EQ(Fill("%d, %1$d, %1$, 5% and %", args), "%d, %1$d, %1$, 5% and %");
+    EXPECT_EQ(Fill("ends in %1$", args), "ends in %1$");
+    EXPECT_EQ(Fill("ends in %12", args), "ends in %12");
 }
 
 TEST(Words, EveryKindOfMessageIsSaidInEnglishAndInJapanese)
@@ -52,6 +54,10 @@ TEST(Words, EveryKindOfMessageIsSaidInEnglishAndInJapanese)
          Platform::FileError("zzOut.bmp", "%s", {"Permission denied"}).Words(), "zzOut.bmp: Permission denied",
          "zzOut.bmp: Permission denied"},
         {"about no file", {N_("out of memory")}, "out of memory", "メモリが足りません"},
+        {"with a place left empty",
+         {N_("cannot keep the file's group %1$s (%2$s)"), {"7", ""}, "f"},
+         "f: cannot keep the file's group 7 ()",
+         "f: ファイルのグループ 7 を保持できません ()"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);

@@ -45,14 +45,8 @@ enum class Encoding { Rgb, BitFields, Rle8, Rle4, Rle24 };
 
 const char* EncodingName(Encoding encoding)
 {
-    switch (encoding) {
-    case Encoding::Rgb: return "BI_RGB";
-    case Encoding::BitFields: return "BI_BITFIELDS";
-    case Encoding::Rle8: return "BI_RLE8";
-    case Encoding::Rle4: return "BI_RLE4";
-    case Encoding::Rle24: return "RLE24";
-    }
-    return "unknown";
+    static constexpr const char* Names[] = {"BI_RGB", "BI_BITFIELDS", "BI_RLE8", "BI_RLE4", "RLE24"};
+    return Names[static_cast<int>(encoding)];
 }
 
 bool IsRle(Encoding encoding)

@@ -43,9 +43,12 @@ void ChooseLanguage()
     std::string program(PATH_MAX, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size());
     program.resize(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-    const std::size_t slash = program.rfind('/');
-    ::bindtextdomain(Domain, slash == std::string::npos ? KEYBOARD_PICTURE_LOCALEDIR
-                                                        : (program.substr(0, slash) + "/../share/locale").c_str());
+    // Without /proc, where it was meant to be installed.
+    std::string folder = KEYBOARD_PICTURE_LOCALEDIR;
+    if (const std::size_t slash = program.rfind('/'); slash != std::string::npos) { // GCOVR_EXCL_BR_LINE: no /proc
+        folder = program.substr(0, slash) + "/../share/locale";
+    }
+    ::bindtextdomain(Domain, folder.c_str());
 }
 
 const char* InLanguage(const char* message)
@@ -625,16 +628,18 @@ void AddPending(int folder, const std::string& name, bool onlyIfEmptyAndSame, co
     // Caught once for the process, the first time there is something to
     // remove. A signal the user chose to ignore (nohup) stays ignored.
     static bool caught = false;
-    for (const int signalNumber : CleanupSignals) {
-        struct sigaction action {};
-        if (caught || ::sigaction(signalNumber, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
-            continue;
+    if (!caught) {
+        for (const int signalNumber : CleanupSignals) {
+            struct sigaction action {};
+            ::sigaction(signalNumber, nullptr, &action);
+            if (action.sa_handler != SIG_IGN) {
+                action.sa_handler = RemovePendingAndDie;
+                action.sa_flags = 0;
+                ::sigaction(signalNumber, &action, nullptr);
+            }
         }
-        action.sa_handler = RemovePendingAndDie;
-        action.sa_flags = 0;
-        ::sigaction(signalNumber, &action, nullptr);
+        caught = true;
     }
-    caught = true;
     Pending& entry = pending[pendingCount];
     entry.folder = folder;
     std::memcpy(entry.name, name.c_str(), name.size() + 1);
