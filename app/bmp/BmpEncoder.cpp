@@ -62,7 +62,7 @@ void EncodeBmp(const Bitmap& bitmap, const std::function<void(std::span<const st
     const std::uint64_t stride = CheckedStride(width, height);
     const std::uint64_t imageBytes = stride * height;
 
-    std::vector<std::uint8_t> chunk(ChunkBytes); // zeroed: row padding is 0, so output is reproducible
+    std::vector<std::uint8_t> chunk(ChunkBytes); // zeroed: the header's unused fields are 0
     std::uint8_t* p = chunk.data();
     p[0] = 'B';
     p[1] = 'M';
@@ -83,7 +83,6 @@ void EncodeBmp(const Bitmap& bitmap, const std::function<void(std::span<const st
     std::size_t used = HeaderBytes;
     const auto flush = [&] {
         write({chunk.data(), used});
-        std::memset(chunk.data(), 0, used);
         used = 0;
     };
     for (std::uint64_t fileRow = 0; fileRow < height; ++fileRow) {
@@ -98,8 +97,12 @@ void EncodeBmp(const Bitmap& bitmap, const std::function<void(std::span<const st
             const auto pixelBytes =
                 static_cast<std::size_t>(std::min<std::uint64_t>(take, rowBytes - std::min(rowBytes, rowDone)));
             if (pixelBytes != 0) {
-                std::memcpy(chunk.data() + used, row + rowDone, pixelBytes); // the rest is zero padding
+                std::memcpy(chunk.data() + used, row + rowDone, pixelBytes);
             }
+            // Padding is cleared as it is stored, never the whole chunk: the
+            // chunk is refilled for every write, and the file's bytes must
+            // not depend on what an earlier write left there.
+            std::memset(chunk.data() + used + pixelBytes, 0, take - pixelBytes);
             used += take;
             rowDone += take;
         }
