@@ -74,12 +74,12 @@ private:
 };
 
 // Sets the process up so that a failed write is an error to report, never a
-// silent death (on POSIX, SIGPIPE and SIGXFSZ are ignored), and chooses the
-// language of its words: the user's locale as gettext reads it on POSIX,
-// the user's display language on Windows.
+// silent death (on POSIX, SIGPIPE and SIGXFSZ are ignored).
 void PrepareProcess();
 
-// A message in the language PrepareProcess chose, or as it stands.
+// A message in the user's language, or as it stands: the locale as gettext
+// reads it on POSIX, chosen when there is first something to say; the
+// display language on Windows.
 const char* Translate(const char* message);
 
 // Writes one line to standard error, in the console's own encoding where it

@@ -97,6 +97,19 @@ const char* InLanguage(const char* message)
 } // namespace
 #endif
 
+namespace {
+// Only a run with something to say needs its language. Loading the locale
+// reads a dozen files, a tenth of a run that succeeds and says nothing.
+void ChooseLanguageOnce()
+{
+    static bool chosen = false;
+    if (!chosen) {
+        chosen = true;
+        ChooseLanguage();
+    }
+}
+} // namespace
+
 namespace Platform {
 
 PosixCalls RealSystemCalls()
@@ -286,6 +299,7 @@ void CreateThroughLink(const std::string& path, int namedFolder, const std::stri
 
 std::string Describe(Error error)
 {
+    ChooseLanguageOnce(); // strerror answers in the locale of the moment
     return std::strerror(static_cast<int>(error));
 }
 
@@ -682,11 +696,11 @@ void PrepareProcess()
 {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
-    ChooseLanguage();
 }
 
 const char* Translate(const char* message)
 {
+    ChooseLanguageOnce();
     return InLanguage(message);
 }
 
