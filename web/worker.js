@@ -134,14 +134,17 @@ function flatten(run, picture, maxPixelCount) {
 
 // The tool's picture as pixels to show: its output is always a 24-bit
 // bottom-up BMP, read here row by row, which is quicker than having the
-// browser decode it.
+// browser decode it. The pixels are kept for the next picture of the same
+// size (the tool's are all one size): a fresh one costs more than filling it.
+let shown = null;
 function pixelsOf(bmp) {
   const header = new DataView(bmp.buffer, bmp.byteOffset, bmp.byteLength);
   const pixelsAt = header.getUint32(10, true);
   const width = header.getInt32(18, true);
   const height = header.getInt32(22, true);
   const stride = Math.ceil((width * 3) / 4) * 4;
-  const pixels = new ImageData(width, height);
+  if (shown?.width !== width || shown?.height !== height) shown = new ImageData(width, height);
+  const pixels = shown;
   const rgba = pixels.data;
   for (let y = 0, to = 0; y < height; y++) {
     for (let from = pixelsAt + (height - 1 - y) * stride, end = from + width * 3; from < end; from += 3) {
@@ -154,6 +157,26 @@ function pixelsOf(bmp) {
   return pixels;
 }
 
+// emscripten's in-memory files grow by doubling from their first write,
+// copying at each step: the tool's picture, written 64 KiB at a time, took
+// five fresh buffers and copies, which in Chromium were most of a run. A
+// file that grows now grows at once to 1 MiB, where the doubling would end
+// for the picture anyway. Elsewhere (another emscripten) runs are slower,
+// not wrong.
+function growFilesAtOnce(fs) {
+  const memfs = fs.filesystems?.MEMFS;
+  if (typeof memfs?.expandFileStorage !== "function") return;
+  const expand = memfs.expandFileStorage;
+  memfs.expandFileStorage = (node, capacity) => expand(node, Math.max(capacity, 1 << 20));
+}
+
+// The bytes of an in-memory file as they lie, without readFile's copy: the
+// file is removed once read, so nothing else sees them.
+function bytesIn(fs, name) {
+  const { node } = fs.lookupPath(name);
+  return node.contents instanceof Uint8Array ? node.contents.subarray(0, node.usedBytes) : fs.readFile(name);
+}
+
 function runTool(tool, key) {
   const fs = tool.FS;
   fs.writeFile("key.bmp", key);
@@ -164,7 +187,7 @@ function runTool(tool, key) {
   } catch (error) {
     status = typeof error === "object" && error !== null && "status" in error ? error.status : -1;
   }
-  const bmp = status === 0 ? fs.readFile("zzOut.bmp") : null;
+  const bmp = status === 0 ? bytesIn(fs, "zzOut.bmp") : null;
   for (const name of ["key.bmp", "zzOut.bmp"]) {
     try {
       fs.unlink(name);
@@ -178,6 +201,7 @@ function runTool(tool, key) {
 // One run as the tool starts, from a key cap of one pixel, so that the
 // first picture a person asks for finds the code compiled and warm.
 function warmUp(tool) {
+  growFilesAtOnce(tool.FS);
   const { bmp } = runTool(tool, bmp24(1, 1, new Uint8Array(4)));
   if (bmp) pixelsOf(bmp);
   return tool;
@@ -262,7 +286,7 @@ async function draw(run, request, receivedAt) {
   contexts[1].drawImage(keyboard, 0, 0);
   const steps = { receivedAt, startedAt, read: read - started, tool: ran - read, decode: decoded - ran,
                   draw: performance.now() - drawing, postedAt: now() };
-  postMessage({ run, type: "drawn", bmp: bmp.buffer, converted, steps }, [bmp.buffer]);
+  postMessage({ run, type: "drawn", bmp, converted, steps }, [bmp.buffer]);
   let png = null;
   try {
     png = await keyboard.convertToBlob({ type: "image/png" });
