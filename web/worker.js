@@ -48,7 +48,11 @@ function start({ environment, canvases: pageCanvases }) {
       print() {},
       printErr(line) { toolErrors.push(line); },
       onAbort() { reject(new Error("aborted")); },
-    }).then(warmUp).then(resolve, reject);
+    }).then(tool => {
+      growFilesAtOnce(tool.FS);
+      setTimeout(() => warmUp(tool)); // after a choice that is already waiting
+      return tool;
+    }).then(resolve, reject);
   });
   toolStarted.then(tool => postMessage({ type: "ready", maxPixelCount: tool._KeyboardPictureMaxPixelCount() }),
                    () => postMessage({ type: "unavailable" }));
@@ -198,13 +202,19 @@ function runTool(tool, key) {
   return { status, bmp, line: toolErrors.find(line => line.startsWith("keyboard-picture: ")) };
 }
 
-// One run as the tool starts, from a key cap of one pixel, so that the
-// first picture a person asks for finds the code compiled and warm.
+// One run once the tool has started, from a key cap of one pixel, drawn in
+// the canvases while they are still hidden, so that the first picture a
+// person asks for finds the code compiled and the canvases ready. Where a
+// picture was asked for first, its own run has done that, and sooner.
 function warmUp(tool) {
-  growFilesAtOnce(tool.FS);
+  if (newestRun !== 0) return;
   const { bmp } = runTool(tool, bmp24(1, 1, new Uint8Array(4)));
-  if (bmp) pixelsOf(bmp);
-  return tool;
+  if (bmp) show(pixelsOf(bmp));
+}
+
+function show(pixels) {
+  contexts[0].putImageData(pixels, 0, 0);
+  contexts[1].drawImage(canvases[0], 0, 0);
 }
 
 async function bytesOf(run, { file, url }) {
@@ -281,15 +291,13 @@ async function draw(run, request, receivedAt) {
   await messagesTaken(); // a choice made while the tool ran comes in first
   if (run !== newestRun) return;
   const drawing = performance.now();
-  const [keyboard] = canvases;
-  contexts[0].putImageData(pixels, 0, 0);
-  contexts[1].drawImage(keyboard, 0, 0);
+  show(pixels);
   const steps = { receivedAt, startedAt, read: read - started, tool: ran - read, decode: decoded - ran,
                   draw: performance.now() - drawing, postedAt: now() };
   postMessage({ run, type: "drawn", bmp, converted, steps }, [bmp.buffer]);
   let png = null;
   try {
-    png = await keyboard.convertToBlob({ type: "image/png" });
+    png = await canvases[0].convertToBlob({ type: "image/png" });
   } catch {
     // the page offers the BMP alone
   }
