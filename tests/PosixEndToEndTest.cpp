@@ -188,16 +188,22 @@ TEST(PosixEndToEnd, ASignalDuringARunLeavesTheOldPictureOrTheNewOneAndNothingEls
     std::mt19937 random(20261208);
     std::uniform_int_distribution<long long> delay(0, runMicroseconds * 5 / 4);
     int interrupted = 0;
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        for (int attempt = 0; attempt < 40; ++attempt) {
+    // Those a terminal, a session's end, `kill`, `timeout -s` and a CPU limit send.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU}) {
+        for (int attempt = 0; attempt < 20; ++attempt) {
             TestFolder folder;
             folder.Write("key.bmp", ExampleKey());
             folder.Write("zzOut.bmp", Old);
             const long long wait = delay(random);
-            const RunResult run = RunToolWith(folder.Path(), WhileRunning([&](pid_t child) {
-                                                  std::this_thread::sleep_for(std::chrono::microseconds(wait));
-                                                  ::kill(child, signalNumber);
-                                              }));
+            ToolHooks hooks = WhileRunning([&](pid_t child) {
+                std::this_thread::sleep_for(std::chrono::microseconds(wait));
+                ::kill(child, signalNumber);
+            });
+            hooks.inChild = [] { // a core file would be one more name in the folder
+                const rlimit noCore{};
+                ::setrlimit(RLIMIT_CORE, &noCore);
+            };
+            const RunResult run = RunToolWith(folder.Path(), hooks);
             SCOPED_TRACE("signal " + std::to_string(signalNumber) + " after " + std::to_string(wait) + " us");
             if (run.signal != 0) {
                 EXPECT_EQ(run.signal, signalNumber);

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -524,7 +525,7 @@ TEST_F(Faults, SettingsAFileSystemCannotHoldAreNoFailureWhereAccessDoesNotWiden)
 TEST(ReplacingFileSignals, AnInterruptingSignalRemovesWhatTheRunMadeAndStillEndsTheProcess)
 {
     for (const bool throughADanglingLink : {false, true}) {
-        for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGABRT, SIGSEGV}) {
             TestFolder folder;
             std::filesystem::create_directory(folder / "pictures");
             if (throughADanglingLink) {
@@ -536,6 +537,8 @@ TEST(ReplacingFileSignals, AnInterruptingSignalRemovesWhatTheRunMadeAndStillEnds
             const std::string path = (folder / "out.bmp").string();
             EXPECT_EXIT(
                 {
+                    const rlimit noCore{}; // a core file would be one more name in the folder
+                    ::setrlimit(RLIMIT_CORE, &noCore);
                     ReplacingFile file(path);
                     file.Write(Pattern(1000));
                     ::raise(signalNumber);

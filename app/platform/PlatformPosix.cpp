@@ -606,7 +606,23 @@ struct Pending {
     ino_t inode;
 };
 
-constexpr int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default action ends the process and that a handler
+// may catch: those a user or a limit sends (the terminal's quit key sends
+// SIGQUIT, a CPU limit SIGXCPU, `timeout -s` any of them), and those a
+// fault raises. Only SIGKILL cannot be caught, and leaves the temporary.
+constexpr int CleanupSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+    SIGXFSZ,   SIGPIPE, SIGABRT, SIGBUS,  SIGFPE,  SIGILL,  SIGSEGV, SIGSYS,    SIGTRAP,
+#if defined(SIGPOLL)
+    SIGPOLL,
+#endif
+#if defined(SIGPWR)
+    SIGPWR,
+#endif
+#if defined(SIGSTKFLT)
+    SIGSTKFLT,
+#endif
+};
 Pending pending[2];
 volatile std::sig_atomic_t pendingCount = 0;
 sigset_t maskBeforeHold;
@@ -649,6 +665,7 @@ void AddPending(int folder, const std::string& name, bool onlyIfEmptyAndSame, co
             if (action.sa_handler != SIG_IGN) {
                 action.sa_handler = RemovePendingAndDie;
                 action.sa_flags = 0;
+                sigfillset(&action.sa_mask); // one clean-up, whatever else arrives meanwhile
                 ::sigaction(signalNumber, &action, nullptr);
             }
         }
