@@ -77,7 +77,8 @@ function measureSteps(steps) {
   performance.measure("keyboard-picture: the tool", { start: started + steps.read, duration: steps.tool });
   performance.measure("keyboard-picture: decoding its output",
                       { start: started + steps.read + steps.tool, duration: steps.decode });
-  performance.measure("keyboard-picture: drawing", { start: posted - steps.draw, duration: steps.draw });
+  performance.measure("keyboard-picture: drawing", { start: posted - steps.file - steps.draw, duration: steps.draw });
+  performance.measure("keyboard-picture: making the download", { start: posted - steps.file, duration: steps.file });
   performance.measure("keyboard-picture: hand-over to the page", { start: posted, end: received });
 }
 
@@ -112,7 +113,9 @@ function receive({ data }) {
     case "drawn": {
       latest.converted = data.converted;
       measureSteps(data.steps);
-      offer(download, new Blob([data.bmp], { type: "image/bmp" }));
+      const offering = performance.now();
+      offer(download, data.bmp);
+      performance.measure("keyboard-picture: offering the download", { start: offering });
       show();
       break;
     }

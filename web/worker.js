@@ -13,7 +13,7 @@
 // { run, file }, { run, url } or, for an SVG the page has drawn,
 // { run, picture }. To the page: { type: "ready", maxPixelCount } or
 // { type: "unavailable" } once, then for each run one of
-//   { run, type: "drawn", bmp, converted, steps } and then
+//   { run, type: "drawn", bmp, converted, steps } (bmp, zzOut.bmp as a Blob) and then
 //     { run, type: "png", png } (png null where the browser cannot make one)
 //   { run, type: "refused", line }       the tool's own line
 //   { run, type: "svg", bytes }          for the page to draw
@@ -58,7 +58,7 @@ function start({ environment, canvases: pageCanvases }) {
       printErr(line) { toolErrors.push(line); },
       onAbort() { reject(new Error("aborted")); },
     }).then(tool => {
-      growFilesAtOnce(tool.FS);
+      fileBuffer = keepOneFileBuffer(tool.FS);
       setTimeout(() => warmUp(tool)); // after a choice that is already waiting
       return tool;
     }).then(resolve, reject);
@@ -171,17 +171,32 @@ function pixelsOf(bmp) {
 }
 
 // emscripten's in-memory files grow by doubling from their first write,
-// copying at each step: the tool's picture, written 64 KiB at a time, took
-// five fresh buffers and copies, which in Chromium were most of a run. A
-// file that grows now grows at once to 1 MiB, where the doubling would end
-// for the picture anyway. Elsewhere (another emscripten) runs are slower,
-// not wrong.
-function growFilesAtOnce(fs) {
+// into fresh buffers, which in Chromium cost more than the tool's own work:
+// the picture, written 64 KiB at a time, took five a run. One buffer of
+// 1 MiB, where the doubling would end for the picture anyway, is kept
+// instead and given to the first file that grows in each run (the tool
+// writes one, from its start to its end, so that nothing an earlier run
+// left there is ever read). Elsewhere (another emscripten) runs are
+// slower, not wrong.
+function keepOneFileBuffer(fs) {
   const memfs = fs.filesystems?.MEMFS;
-  if (typeof memfs?.expandFileStorage !== "function") return;
-  const expand = memfs.expandFileStorage;
-  memfs.expandFileStorage = (node, capacity) => expand(node, Math.max(capacity, 1 << 20));
+  const kept = new Uint8Array(1 << 20);
+  let free = true;
+  if (typeof memfs?.expandFileStorage === "function") {
+    const expand = memfs.expandFileStorage;
+    memfs.expandFileStorage = (node, capacity) => {
+      if (!free || capacity > kept.length || (node.contents && !ArrayBuffer.isView(node.contents))) {
+        expand(node, capacity);
+        return;
+      }
+      free = false;
+      if (node.contents) kept.set(node.contents.subarray(0, node.usedBytes));
+      node.contents = kept;
+    };
+  }
+  return { release() { free = true; } };
 }
+let fileBuffer = { release() {} };
 
 // The bytes of an in-memory file as they lie, without readFile's copy: the
 // file is removed once read, so nothing else sees them.
@@ -190,8 +205,11 @@ function bytesIn(fs, name) {
   return node.contents instanceof Uint8Array ? node.contents.subarray(0, node.usedBytes) : fs.readFile(name);
 }
 
+// Runs the tool on `key`. Its picture is returned as it lies in the
+// in-memory file, and stays there until the next run.
 function runTool(tool, key) {
   const fs = tool.FS;
+  fileBuffer.release(); // the last run's files are gone
   fs.writeFile("key.bmp", key);
   toolErrors = [];
   let status;
@@ -301,9 +319,11 @@ async function draw(run, request, receivedAt) {
   if (run !== newestRun) return;
   const drawing = performance.now();
   show(pixels);
+  const drawn = performance.now();
+  const file = new Blob([bmp], { type: "image/bmp" }); // here: the page's thread would wait on the copy
   const steps = { receivedAt, startedAt, read: read - started, tool: ran - read, decode: decoded - ran,
-                  draw: performance.now() - drawing, postedAt: now() };
-  postMessage({ run, type: "drawn", bmp, converted, steps }, [bmp.buffer]);
+                  draw: drawn - drawing, file: performance.now() - drawn, postedAt: now() };
+  postMessage({ run, type: "drawn", bmp: file, converted, steps });
   let png = null;
   try {
     png = await canvases[0].convertToBlob({ type: "image/png" });
