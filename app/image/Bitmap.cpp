@@ -24,13 +24,15 @@ std::size_t PixelCount(std::int32_t width, std::int32_t height)
 Bitmap::Bitmap(std::int32_t width, std::int32_t height, Pixel fill) : width_(width), height_(height)
 {
     // Constructing 3-byte pixels one at a time costs several instructions
-    // each; copying a block of them is a plain memory copy.
+    // each; copying a block of them is a plain memory copy. From plain
+    // pointers: from iterators the library copies element by element, with a
+    // call for each where the build keeps its size down (the page's).
     const std::size_t count = PixelCount(width, height);
     const std::vector<Pixel> block(std::min<std::size_t>(count, 4096), fill);
     pixels_.reserve(count);
     while (pixels_.size() < count) {
         const std::size_t take = std::min(block.size(), count - pixels_.size());
-        pixels_.insert(pixels_.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(take));
+        pixels_.insert(pixels_.end(), block.data(), block.data() + take);
     }
 }
 
