@@ -10,8 +10,8 @@
 //   emscripten's single-file build fetches a data: URL instead, which a page
 //   under a Content-Security-Policy may not;
 // - keyboard-picture.js, which sets KeyboardPictureWorker to that same
-//   source as one string, for a page opened from disk, which may not start a
-//   worker from a file but may from a blob made of the string;
+//   source as one string, for a page opened from disk, which may not load a
+//   file into its worker but may hand it the string to run;
 // - page.js, page.css and words.js, as they are.
 //
 //   node make-page.mjs MODULE WASM OUTPUT_DIR

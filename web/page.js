@@ -17,7 +17,7 @@ const zoomed = document.getElementById("keyboard-zoomed");
 const download = document.getElementById("download");
 const downloadPng = document.getElementById("download-png");
 
-let worker; // a Worker once the tool has loaded and started; null where it cannot start
+let worker; // the tool's Worker, from the page's start; null where the tool cannot start
 let maxPixelCount = 0; // the tool's, once it has started
 let latestRun = 0;
 let latest = { name: "", note: "", chosenAt: 0, converted: false };
@@ -245,40 +245,63 @@ async function drawSvg(run, bytes) {
   post(run, { run, picture }, [picture]);
 }
 
-// The worker's address, once the page has been painted, so that on a slow
-// connection its words come first: the worker's own file where the page is
-// served, or, from disk, a blob of the string keyboard-picture.js holds.
-function loadTool() {
+// A browser takes tens of milliseconds to start a worker's thread, so the
+// page starts it at once, from these few lines of its own, and hands it the
+// tool when that has loaded: the thread's start then overlaps the page's
+// painting and the tool's loading instead of following them. The source a
+// page opened from disk hands over is run as it is: loading it from a blob
+// instead takes the browser tens of milliseconds more, and there is no
+// policy there to forbid it. A served page names the file, which its
+// policy allows.
+const workerStart = `onmessage = ({ data }) => {
+  onmessage = null;
+  if (data.script) {
+    importScripts(data.script);
+  } else {
+    (0, eval)(data.source);
+  }
+};`;
+
+// Where the worker finds the tool: served, its own file, once the page has
+// been painted, so that on a slow connection the page's words come first;
+// from disk, where there is no connection to wait for, at once, the string
+// keyboard-picture.js holds (such a page may not load a file into a worker).
+// null where that did not load.
+function toolSource() {
   return new Promise(resolve => {
-    requestAnimationFrame(() => setTimeout(() => {
-      if (location.protocol !== "file:") {
-        resolve("keyboard-picture-worker.js");
-        return;
-      }
-      const script = document.createElement("script");
-      script.src = "keyboard-picture.js";
-      script.onload = script.onerror = () => {
-        resolve(typeof KeyboardPictureWorker === "string"
-          ? URL.createObjectURL(new Blob([KeyboardPictureWorker], { type: "text/javascript" })) : null);
-      };
-      document.head.append(script);
-    }));
+    if (location.protocol !== "file:") {
+      requestAnimationFrame(() => setTimeout(() => {
+        resolve({ script: new URL("keyboard-picture-worker.js", location.href).href });
+      }));
+      return;
+    }
+    const script = document.createElement("script");
+    script.src = "keyboard-picture.js";
+    script.onload = script.onerror = () => {
+      resolve(typeof KeyboardPictureWorker === "string" ? { source: KeyboardPictureWorker } : null);
+    };
+    document.head.append(script);
   });
 }
 
-function startWorker(url) {
-  worker = null;
-  if (url === null) {
-    refuse(words.noScript);
-  } else {
-    worker = new Worker(url);
-    worker.onmessage = receive;
-    worker.onerror = () => receive({ data: { type: "unavailable" } });
+function startWorker() {
+  worker = new Worker(URL.createObjectURL(new Blob([workerStart], { type: "text/javascript" })));
+  worker.onmessage = receive;
+  worker.onerror = () => receive({ data: { type: "unavailable" } });
+  const thread = worker;
+  return toolSource().then(source => {
+    if (source === null) {
+      thread.terminate();
+      worker = null;
+      fileInput.disabled = true;
+      refuse(words.noScript);
+      return null;
+    }
+    thread.postMessage(source);
     const canvases = [keyboard, zoomed].map(canvas => canvas.transferControlToOffscreen());
-    worker.postMessage({ start: { environment: toolEnvironments[language], canvases } }, canvases);
-  }
-  fileInput.disabled = worker === null;
-  return worker;
+    thread.postMessage({ start: { environment: toolEnvironments[language], canvases } }, canvases);
+    return thread;
+  });
 }
 
 function withoutWebAssembly() {
@@ -315,5 +338,4 @@ document.addEventListener("paste", event => {
   take(event.clipboardData, transfer => (transfer.getData("text/plain").trim() ? words.pastedText : words.nothingPasted));
 });
 // The one check for WebAssembly: without it, the tool is not even fetched.
-const workerStarted = typeof WebAssembly === "object" ? loadTool().then(startWorker)
-                                                      : Promise.resolve(withoutWebAssembly());
+const workerStarted = typeof WebAssembly === "object" ? startWorker() : Promise.resolve(withoutWebAssembly());

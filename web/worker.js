@@ -31,7 +31,9 @@ let toolErrors = [];
 let newestRun = 0;
 let canvases = []; // the page's, the picture at its size and zoomed: drawn here, so that its thread never is
 let contexts = []; // theirs, taken once: Firefox refuses a second getContext once the page has hidden them
-let toolStarted = null;
+// A var: a page opened from disk runs this source with eval, where only a
+// var becomes global as in a script, and the tests wait on it.
+var toolStarted = null;
 
 // The WebAssembly, which travels as base64 so that a page opened from disk
 // can start its worker from a string. Decoded by the browser where it can

@@ -99,10 +99,12 @@ function launch(browserName, language, profile) {
 // Options: browser ("chromium" or "firefox"), url (the page's address, from
 // disk where not given), language (the browser's preferred one), viewport,
 // colorScheme ("dark"), javaScript (false to turn it off), beforeLoad (a
-// function run in the page before its own scripts), and script (a function
-// of the request for keyboard-picture.js: "abort", or a body to serve
-// instead). Requests for anything but addresses on disk, in the page and on
-// 127.0.0.1 are listed in foreignRequests.
+// function run in the page before its own scripts), script (a function, or
+// an async one, of the request for keyboard-picture.js: "abort", or a body
+// to serve instead), and waitUntil (how far the page loads before it is
+// handed over: "load" where not given). Requests for anything but
+// addresses on disk, in the page and on 127.0.0.1 are listed in
+// foreignRequests.
 export async function openPage(buildDir, options = {}) {
   const profile = mkdtempSync(path.join(tmpdir(), "keyboard-picture-browser-"));
   const browser = await launch(options.browser ?? "chromium", options.language, profile);
@@ -112,10 +114,10 @@ export async function openPage(buildDir, options = {}) {
   // Requests are only watched: intercepting them all stalls, now and then,
   // one that a worker makes. Only a test that replaces the script intercepts.
   if (options.script) await page.setRequestInterception(true);
-  page.on("request", request => {
+  page.on("request", async request => {
     const url = request.url();
     if (options.script && url.endsWith("/keyboard-picture.js")) {
-      const script = options.script(readFileSync(fileURLToPath(url), "utf8"));
+      const script = await options.script(readFileSync(fileURLToPath(url), "utf8"));
       if (script === "abort") {
         request.abort("failed");
       } else {
@@ -143,7 +145,7 @@ export async function openPage(buildDir, options = {}) {
     }
   });
   if (options.beforeLoad) await page.evaluateOnNewDocument(options.beforeLoad);
-  await page.goto(pageUrl, { waitUntil: "load" });
+  await page.goto(pageUrl, { waitUntil: options.waitUntil ?? "load" });
   const scratch = mkdtempSync(path.join(tmpdir(), "keyboard-picture-files-"));
 
   const opened = {

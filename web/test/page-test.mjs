@@ -319,7 +319,7 @@ async function formatsSection() {
     check("the example key cap draws, and says the downloads are ready", s.pictureShown && s.message === drewKey,
           s.message);
     check("the download is the command line's golden picture, byte for byte", sameBytes(s.download, golden),
-          s.download ? `${downloadBytes(s.download).length} bytes` : "no download");
+          downloadBytes(s.download) ? `${downloadBytes(s.download).length} bytes` : `no download (${s.download})`);
     check("the download is offered as zzOut.bmp", s.downloadName === "zzOut.bmp");
     check("the PNG download has the same pixels", await pngMatchesBmp(page));
     check("the picture has a text alternative; its zoomed copy is decorative", s.label.length > 20 && s.zoomedHidden,
@@ -623,6 +623,22 @@ async function startsSection() {
     } finally {
       await browser.close();
     }
+  }
+  // The page's worker starts before its tool has loaded; a picture chosen
+  // meanwhile waits for the tool, and is drawn.
+  const late = await openPage(buildDir, {
+    script: text => new Promise(resolve => setTimeout(() => resolve(text), 1500)),
+    waitUntil: "domcontentloaded",
+  });
+  try {
+    await late.pick(exampleKey);
+    const waiting = await state(late.page);
+    await late.settled();
+    check("a picture chosen before the tool has loaded waits for it, and is drawn",
+          waiting.message === "Drawing the keyboard from key.bmp…" && !waiting.pictureShown &&
+          (await state(late.page)).message === drewKey && (await downloaded(late.page)).equals(golden), waiting.message);
+  } finally {
+    await late.close();
   }
   // A browser that cannot decode base64 at once decodes the tool a character at a time.
   const slow = await openPage(buildDir, { script: text => text.replace('KeyboardPictureWorker = "',
