@@ -67,6 +67,11 @@ function start({ environment, canvases: pageCanvases }) {
   });
   toolStarted.then(tool => postMessage({ type: "ready", maxPixelCount: tool._KeyboardPictureMaxPixelCount() }),
                    () => postMessage({ type: "unavailable" }));
+  // The WebAssembly compiles on the browser's own threads, which leaves this
+  // one free meanwhile: time to ready the decoding and the canvases, which
+  // hold the tool's picture size, with a blank picture while they are hidden.
+  const { width, height } = canvases[0];
+  show(pixelsOf(bmp24(width, height)));
 }
 
 // Formats named from their first bytes, for a file the browser could not
@@ -104,8 +109,9 @@ function isSvg(bytes) {
   return /^\s*</.test(start) && /<svg[\s>]/.test(start);
 }
 
-// A 24-bit bottom-up BMP of `rgba`, as the command line's own writer makes.
-function bmp24(width, height, rgba) {
+// A 24-bit bottom-up BMP of `rgba`, as the command line's own writer
+// makes; black where there is no `rgba`.
+function bmp24(width, height, rgba = null) {
   const stride = Math.ceil((width * 3) / 4) * 4;
   const file = new Uint8Array(54 + stride * height);
   const header = new DataView(file.buffer);
@@ -118,7 +124,7 @@ function bmp24(width, height, rgba) {
   header.setUint16(26, 1, true);
   header.setUint16(28, 24, true);
   header.setUint32(34, stride * height, true);
-  for (let y = 0; y < height; y++) {
+  for (let y = 0; rgba && y < height; y++) {
     let at = 54 + (height - 1 - y) * stride;
     for (let from = y * width * 4, end = from + width * 4; from < end; from += 4) {
       file[at++] = rgba[from + 2];
@@ -237,7 +243,7 @@ function runTool(tool, key) {
 // picture was asked for first, its own run has done that, and sooner.
 function warmUp(tool) {
   if (newestRun !== 0) return;
-  const { bmp } = runTool(tool, bmp24(1, 1, new Uint8Array(4)));
+  const { bmp } = runTool(tool, bmp24(1, 1));
   if (bmp) show(pixelsOf(bmp));
 }
 
