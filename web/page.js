@@ -102,9 +102,7 @@ function receive({ data }) {
     return;
   }
   if (data.type === "unavailable") {
-    worker = null;
-    fileInput.disabled = true;
-    refuse(words.unavailable);
+    cannotStart(words.unavailable);
     return;
   }
   if (data.run !== latestRun) return; // an earlier choice, overtaken
@@ -292,10 +290,7 @@ function startWorker() {
   return toolSource().then(source => {
     if (source === null) {
       thread.terminate();
-      worker = null;
-      fileInput.disabled = true;
-      refuse(words.noScript);
-      return null;
+      return cannotStart(words.noScript);
     }
     thread.postMessage(source);
     const canvases = [keyboard, zoomed].map(canvas => canvas.transferControlToOffscreen());
@@ -304,10 +299,11 @@ function startWorker() {
   });
 }
 
-function withoutWebAssembly() {
+// The tool cannot run here: said once, and nothing more can be chosen.
+function cannotStart(text) {
   worker = null;
   fileInput.disabled = true;
-  refuse(words.noWebAssembly);
+  refuse(text);
   return null;
 }
 
@@ -338,4 +334,4 @@ document.addEventListener("paste", event => {
   take(event.clipboardData, transfer => (transfer.getData("text/plain").trim() ? words.pastedText : words.nothingPasted));
 });
 // The one check for WebAssembly: without it, the tool is not even fetched.
-const workerStarted = typeof WebAssembly === "object" ? startWorker() : Promise.resolve(withoutWebAssembly());
+const workerStarted = typeof WebAssembly === "object" ? startWorker() : Promise.resolve(cannotStart(words.noWebAssembly));
