@@ -69,14 +69,15 @@ function refuse(text) {
 function measureSteps(steps) {
   const received = performance.now();
   const posted = steps.postedAt - performance.timeOrigin;
-  const [receivedByWorker, started] = [steps.receivedAt, steps.startedAt].map(at => at - performance.timeOrigin);
+  const receivedByWorker = steps.receivedAt - performance.timeOrigin;
+  const toolRan = receivedByWorker + steps.read + steps.waited;
   performance.clearMeasures();
   performance.measure("keyboard-picture: hand-over to the worker", { start: latest.chosenAt, end: receivedByWorker });
-  performance.measure("keyboard-picture: waiting for the tool to start", { start: receivedByWorker, end: started });
-  performance.measure("keyboard-picture: reading the file", { start: started, duration: steps.read });
-  performance.measure("keyboard-picture: the tool", { start: started + steps.read, duration: steps.tool });
-  performance.measure("keyboard-picture: decoding its output",
-                      { start: started + steps.read + steps.tool, duration: steps.decode });
+  performance.measure("keyboard-picture: reading the file", { start: receivedByWorker, duration: steps.read });
+  performance.measure("keyboard-picture: waiting for the tool to start",
+                      { start: receivedByWorker + steps.read, duration: steps.waited });
+  performance.measure("keyboard-picture: the tool", { start: toolRan, duration: steps.tool });
+  performance.measure("keyboard-picture: decoding its output", { start: toolRan + steps.tool, duration: steps.decode });
   performance.measure("keyboard-picture: drawing", { start: posted - steps.file - steps.draw, duration: steps.draw });
   performance.measure("keyboard-picture: making the download", { start: posted - steps.file, duration: steps.file });
   performance.measure("keyboard-picture: hand-over to the page", { start: posted, end: received });

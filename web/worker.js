@@ -12,7 +12,8 @@
 // environment and the two canvases to draw in; then one message per run:
 // { run, file }, { run, url } or, for an SVG the page has drawn,
 // { run, picture }. To the page: { type: "ready", maxPixelCount } or
-// { type: "unavailable" } once, then for each run one of
+// { type: "unavailable" } once, as the tool starts (a run read meanwhile
+// may be answered sooner, but never with "svg"), and for each run one of
 //   { run, type: "drawn", bmp, converted, steps } (bmp, zzOut.bmp as a Blob) and then
 //     { run, type: "png", png } (png null where the browser cannot make one)
 //   { run, type: "refused", line }       the tool's own line
@@ -137,8 +138,9 @@ function bmp24(width, height, rgba = null) {
 
 // The BMP of a decoded picture, its transparent parts made white; null
 // (after saying why) where it has more pixels than the tool takes.
-function flatten(run, picture, maxPixelCount) {
+async function flatten(run, picture) {
   const { width, height } = picture;
+  const maxPixelCount = (await toolStarted)._KeyboardPictureMaxPixelCount();
   if (width * height > maxPixelCount) {
     picture.close();
     postMessage({ run, type: "too-large", width, height, maxPixelCount });
@@ -273,14 +275,17 @@ async function bytesOf(run, { file, url }) {
 
 // The bytes to run as "key.bmp", or null where the run ends here. A file
 // that starts with "BM" goes as it is, so that the tool judges it; so does
-// one that is no picture the browser or this worker knows.
-async function keyBmp(run, request, maxPixelCount) {
-  if (request.picture) return { key: flatten(run, request.picture, maxPixelCount), converted: true };
+// one that is no picture the browser or this worker knows. Needs the tool
+// only to judge a picture's size, so that a file chosen while the tool is
+// still starting is read meanwhile.
+async function keyBmp(run, request) {
+  if (request.picture) return { key: await flatten(run, request.picture), converted: true };
   const buffer = await bytesOf(run, request);
   if (buffer === null) return { key: null };
   const bytes = new Uint8Array(buffer);
   if (ascii(bytes, 0, "BM")) return { key: bytes, converted: false };
   if (isSvg(bytes)) {
+    await toolStarted; // the page judges its size by the tool's limit, which it learns as the tool starts
     postMessage({ run, type: "svg", bytes: buffer }, [buffer]);
     return { key: null };
   }
@@ -293,7 +298,7 @@ async function keyBmp(run, request, maxPixelCount) {
     postMessage({ run, type: known.opens ? "damaged" : "cannot-open", format: known.format });
     return { key: null };
   }
-  return { key: flatten(run, picture, maxPixelCount), converted: true };
+  return { key: await flatten(run, picture), converted: true };
 }
 
 // Resolves once the messages that came in meanwhile have been taken: a
@@ -309,12 +314,13 @@ function messagesTaken() {
 const now = () => performance.timeOrigin + performance.now(); // comparable with the page's clock
 
 async function draw(run, request, receivedAt) {
-  const tool = await toolStarted;
-  const startedAt = now();
   const started = performance.now();
-  const { key, converted } = await keyBmp(run, request, tool._KeyboardPictureMaxPixelCount());
+  const { key, converted } = await keyBmp(run, request);
   if (key === null || run !== newestRun) return; // said why, or a later choice is on its way: only it matters
   const read = performance.now();
+  const tool = await toolStarted;
+  if (run !== newestRun) return;
+  const waited = performance.now();
   const { status, bmp, line } = runTool(tool, key);
   const ran = performance.now();
   if (status !== 0) {
@@ -329,7 +335,7 @@ async function draw(run, request, receivedAt) {
   show(pixels);
   const drawn = performance.now();
   const file = new Blob([bmp], { type: "image/bmp" }); // here: the page's thread would wait on the copy
-  const steps = { receivedAt, startedAt, read: read - started, tool: ran - read, decode: decoded - ran,
+  const steps = { receivedAt, read: read - started, waited: waited - read, tool: ran - waited, decode: decoded - ran,
                   draw: drawn - drawing, file: performance.now() - drawn, postedAt: now() };
   postMessage({ run, type: "drawn", bmp: file, converted, steps });
   let png = null;

@@ -640,6 +640,24 @@ async function startsSection() {
   } finally {
     await late.close();
   }
+  // A tool slow to start: what is chosen meanwhile is read and judged, and
+  // drawn once it has. An SVG is drawn by the page, which learns the tool's
+  // size limit only as it starts.
+  const slowStart = text => text.replace('KeyboardPictureWorker = "', "KeyboardPictureWorker = \"{ const instantiate = " +
+    "WebAssembly.instantiate; WebAssembly.instantiate = (...args) => new Promise(resolve => setTimeout(resolve, 1500))" +
+    ".then(() => instantiate(...args)); }");
+  const svg = '<svg xmlns="http://www.w3.org/2000/svg" width="40" height="32"/>';
+  for (const [what, bytes, name, expected] of [["the example", exampleKey, "key.bmp", drewKey],
+                                               ["an SVG", Buffer.from(svg), "key.svg", drewConverted("key.svg")]]) {
+    const starting = await openPage(buildDir, { script: slowStart });
+    try {
+      await starting.choose(bytes, name);
+      const s = await state(starting.page);
+      check(`${what} chosen while the tool starts is drawn once it has`, s.message === expected, s.message);
+    } finally {
+      await starting.close();
+    }
+  }
   // A browser that cannot decode base64 at once decodes the tool a character at a time.
   const slow = await openPage(buildDir, { script: text => text.replace('KeyboardPictureWorker = "',
                                                                        'KeyboardPictureWorker = "delete Uint8Array.fromBase64;') });
