@@ -51,11 +51,16 @@ function toolBinary() {
 // Starts the tool in the page's language: LANG and LANGUAGE are all the
 // locale it has.
 function start({ environment, canvases: pageCanvases }) {
-  canvases = pageCanvases;
-  contexts = canvases.map(canvas => canvas.getContext("2d"));
   toolStarted = new Promise((resolve, reject) => {
+    // First, as the WebAssembly compiles on the browser's own threads while
+    // this one sets up the module and the canvases. emscripten would compile
+    // it only once this message had been handled.
+    const compiled = WebAssembly.compile(toolBinary());
     KeyboardPicture({
-      wasmBinary: toolBinary(),
+      instantiateWasm(imports, receiveInstance) {
+        compiled.then(module => WebAssembly.instantiate(module, imports)).then(receiveInstance, reject);
+        return {}; // instantiated later
+      },
       preRun: [tool => Object.assign(tool.ENV, environment)],
       print() {},
       printErr(line) { toolErrors.push(line); },
@@ -68,9 +73,10 @@ function start({ environment, canvases: pageCanvases }) {
   });
   toolStarted.then(tool => postMessage({ type: "ready", maxPixelCount: tool._KeyboardPictureMaxPixelCount() }),
                    () => postMessage({ type: "unavailable" }));
-  // The WebAssembly compiles on the browser's own threads, which leaves this
-  // one free meanwhile: time to ready the decoding and the canvases, which
-  // hold the tool's picture size, with a blank picture while they are hidden.
+  canvases = pageCanvases;
+  contexts = canvases.map(canvas => canvas.getContext("2d"));
+  // Meanwhile, time to ready the decoding and the canvases, which hold the
+  // tool's picture size, with a blank picture while they are hidden.
   const { width, height } = canvases[0];
   show(pixelsOf(bmp24(width, height)));
 }
