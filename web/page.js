@@ -150,11 +150,23 @@ async function post(run, message, transfer = []) {
   if (started && run === latestRun) started.postMessage(message, transfer);
 }
 
+// Most runs end within a moment, and go straight to what came of them:
+// saying "Drawing…" and dimming the picture first would only flicker, and
+// the browser's repainting them would hold up the run on a machine with
+// few cores. Only a run still going after a while says so.
+function sayDrawing(run) {
+  statusLine.className = "busy";
+  setTimeout(() => {
+    if (run !== latestRun || statusLine.className !== "busy") return;
+    result.setAttribute("aria-busy", "true");
+    say(words.drawing(latest.name), "busy");
+  }, 200);
+}
+
 function choose(file, note = "") {
   if (!file || worker === null) return;
   const run = begin(file.name, note);
-  result.setAttribute("aria-busy", "true");
-  say(words.drawing(file.name), "busy");
+  sayDrawing(run);
   post(run, { run, file }); // read in the worker: a large file would hold this thread
 }
 
@@ -171,8 +183,7 @@ function linkName(url) {
 
 function chooseLink(url) {
   const run = begin(linkName(url), "");
-  result.setAttribute("aria-busy", "true");
-  say(words.drawing(latest.name), "busy");
+  sayDrawing(run);
   post(run, { run, url });
 }
 

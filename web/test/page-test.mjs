@@ -632,6 +632,8 @@ async function startsSection() {
   });
   try {
     await late.pick(exampleKey);
+    await late.page.waitForFunction(() => document.getElementById("status").textContent.startsWith("Drawing"),
+                                    { timeout: 1000 }).catch(() => {});
     const waiting = await state(late.page);
     await late.settled();
     check("a picture chosen before the tool has loaded waits for it, and is drawn",
