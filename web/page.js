@@ -21,6 +21,7 @@ let worker; // the tool's Worker, from the page's start; null where the tool can
 let maxPixelCount = 0; // the tool's, once it has started
 let latestRun = 0;
 let latest = { name: "", note: "", chosenAt: 0, converted: false };
+let drawingSoon = 0; // says "Drawing…" for a run still going after a while
 const objectUrls = new Map();
 
 // The page's own text, where the person reads another language than the
@@ -60,6 +61,7 @@ function offer(link, blob) {
 }
 
 function refuse(text) {
+  clearTimeout(drawingSoon);
   result.hidden = true;
   result.setAttribute("aria-busy", "false");
   say(text, "error");
@@ -84,6 +86,7 @@ function measureSteps(steps) {
 }
 
 function show() {
+  clearTimeout(drawingSoon);
   keyboard.setAttribute("aria-label", words.pictureLabel(latest.name));
   result.hidden = false;
   result.setAttribute("aria-busy", "false");
@@ -153,11 +156,12 @@ async function post(run, message, transfer = []) {
 // Most runs end within a moment, and go straight to what came of them:
 // saying "Drawing…" and dimming the picture first would only flicker, and
 // the browser's repainting them would hold up the run on a machine with
-// few cores. Only a run still going after a while says so.
-function sayDrawing(run) {
+// few cores. Only a run still going after a while says so, and only until
+// its picture is shown: the PNG made after it must not dim it again.
+function sayDrawing() {
   statusLine.className = "busy";
-  setTimeout(() => {
-    if (run !== latestRun || statusLine.className !== "busy") return;
+  clearTimeout(drawingSoon);
+  drawingSoon = setTimeout(() => {
     result.setAttribute("aria-busy", "true");
     say(words.drawing(latest.name), "busy");
   }, 200);
@@ -166,7 +170,7 @@ function sayDrawing(run) {
 function choose(file, note = "") {
   if (!file || worker === null) return;
   const run = begin(file.name, note);
-  sayDrawing(run);
+  sayDrawing();
   post(run, { run, file }); // read in the worker: a large file would hold this thread
 }
 
@@ -183,7 +187,7 @@ function linkName(url) {
 
 function chooseLink(url) {
   const run = begin(linkName(url), "");
-  sayDrawing(run);
+  sayDrawing();
   post(run, { run, url });
 }
 

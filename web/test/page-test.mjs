@@ -642,6 +642,22 @@ async function startsSection() {
   } finally {
     await late.close();
   }
+  // A PNG that comes a while after its picture: the picture, shown at
+  // once, is not dimmed by the "Drawing…" that the wait brings.
+  const latePng = await openPage(buildDir, { beforeLoad: () => {
+    const { set } = Object.getOwnPropertyDescriptor(Worker.prototype, "onmessage");
+    Object.defineProperty(Worker.prototype, "onmessage", { set(receive) {
+      set.call(this, event => (event.data.type === "png" ? setTimeout(() => receive(event), 500) : receive(event)));
+    } });
+  } });
+  try {
+    await latePng.choose(exampleKey);
+    const opacity = await latePng.page.$eval("#keyboard", canvas => getComputedStyle(canvas).opacity);
+    check("a picture whose PNG comes late is shown undimmed once drawn",
+          (await state(latePng.page)).message === drewKey && opacity === "1", opacity);
+  } finally {
+    await latePng.close();
+  }
   // A tool slow to start: what is chosen meanwhile is read and judged, and
   // drawn once it has. An SVG is drawn by the page, which learns the tool's
   // size limit only as it starts.
